@@ -1,0 +1,110 @@
+// The device discovery protocol: the packet record, its wire codec and the
+// exchanges with the devices. Plain functions over plain records; results are
+// integers and every failure prints one line on stderr.
+#pragma once
+
+#include <cstdint>
+#include <netinet/ether.h>
+#include <netinet/in.h>
+
+constexpr uint16_t DISCOVER_PORT = 62387;
+constexpr uint16_t INSTALL_PORT = 53594;
+constexpr int MAX_PACKET_LEN = 255;
+constexpr int TEXT_FIELD_LEN = 260;
+constexpr int INSTALL_CHUNK = 2048;
+
+enum DiscoverType {
+    DISCOVER_REQUEST = 1,
+    DISCOVER_REPLY = 2,
+    DISCOVER_ACK = 3,
+    SETUP_REQUEST = 4,
+    SETUP_REPLY = 5,
+    INSTALL_REQUEST = 6,
+    INSTALL_REPLY = 7,
+};
+
+enum DiscoverAttribute {
+    ATTR_FIRMWARE = 1,
+    ATTR_MAC = 2,
+    ATTR_IPADDR = 3,
+    ATTR_NETMASK = 4,
+    ATTR_HOSTNAME = 5,
+    ATTR_DHCP = 6,
+    ATTR_INSTALL_STATE = 7,
+    ATTR_RESULT = 8,
+};
+
+enum DiscoverResult {
+    RESULT_FORBIDDEN = 1,
+    RESULT_SUCCESS = 2,
+    RESULT_FAILED = 3,
+};
+
+// One packet, and once a discover reply is decoded, one device. A zero field
+// means the attribute is absent.
+struct DiscoverEntry {
+    int type;
+    unsigned char session_id[2];
+    char firmware[TEXT_FIELD_LEN];
+    char hostname[TEXT_FIELD_LEN];
+    ether_addr mac;
+    in_addr ipaddr;
+    in_addr netmask;
+    unsigned char dhcp;
+    unsigned char install_state;
+    unsigned char result;
+};
+
+// Packet codec.
+void reset_discover_packet(DiscoverEntry *entry);
+int parse_discover_packet(const unsigned char *data, int length, DiscoverEntry *entry);
+// Builds the datagram for entry into packet; returns its length (3 to 255).
+int encode_discover_packet(const DiscoverEntry *entry, unsigned char packet[MAX_PACKET_LEN]);
+int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entry);
+
+// The word the setup and install exchanges print for a reply's result code.
+const char *setup_result_word(int result);
+const char *install_result_word(int result);
+
+// Discovery exchange.
+int set_discover_socket(const in_addr *local);
+void fill_session_id(unsigned char session_id[2]);
+int send_discover(int sock, const unsigned char session_id[2]);
+int send_discover_reply_ack(int sock, const unsigned char session_id[2]);
+int read_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from);
+int read_discover_reply(int sock, const unsigned char session_id[2], DiscoverEntry *entry);
+void print_discover_entry(const DiscoverEntry *entry);
+
+// How a setup or install exchange ended, for callers that show more than 0/-1.
+enum ExchangeStage {
+    STAGE_SOCKET,       // the discovery socket could not be opened
+    STAGE_NO_REPLY,     // no matching reply before the time-out
+    STAGE_REFUSED,      // the device answered with a result other than 2
+    STAGE_CONNECT,      // TCP socket or connection to the install port failed
+    STAGE_IMAGE,        // the image could not be read or described
+    STAGE_UPLOAD,       // sending the header or the data failed
+    STAGE_DONE,         // setup accepted, or the whole image sent
+};
+
+using InstallProgress = void (*)(void *context, uint64_t sent, uint64_t total);
+
+struct ExchangeReport {
+    int stage;                // an ExchangeStage
+    int result;               // the device's result code, 0 before a reply
+    int error;                // errno of the failing call, 0 when none
+    in_addr device;           // source address of the accepted reply
+    uint64_t image_size;      // install: the size announced in the header
+    uint64_t sent;            // install: image bytes sent so far
+    InstallProgress progress; // optional; called after every piece sent
+    void *context;
+};
+
+// Setup and install exchanges. The *_report forms fill report (which may be
+// null) and otherwise behave exactly like the plain forms.
+int do_setup(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,
+             const in_addr *netmask, int dhcp);
+int do_setup_report(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,
+                    const in_addr *netmask, int dhcp, ExchangeReport *report);
+int do_install(const in_addr *local, const ether_addr *mac, const char *path);
+int do_install_report(const in_addr *local, const ether_addr *mac, const char *path,
+                      ExchangeReport *report);
