@@ -77,13 +77,13 @@ void print_discover_entry(const DiscoverEntry *entry);
 
 // How a setup or install exchange ended, for callers that show more than 0/-1.
 enum ExchangeStage {
-    STAGE_SOCKET,       // the discovery socket could not be opened
-    STAGE_NO_REPLY,     // no matching reply before the time-out
-    STAGE_REFUSED,      // the device answered with a result other than 2
-    STAGE_CONNECT,      // TCP socket or connection to the install port failed
-    STAGE_IMAGE,        // the image could not be read or described
-    STAGE_UPLOAD,       // sending the header or the data failed
-    STAGE_DONE,         // setup accepted, or the whole image sent
+    STAGE_SOCKET,   // the discovery socket could not be opened
+    STAGE_NO_REPLY, // no matching reply before the time-out
+    STAGE_REFUSED,  // the device answered with a result other than 2
+    STAGE_CONNECT,  // TCP socket or connection to the install port failed
+    STAGE_IMAGE,    // the image could not be read or described
+    STAGE_UPLOAD,   // sending the header or the data failed
+    STAGE_DONE,     // setup accepted, or the whole image sent
 };
 
 using InstallProgress = void (*)(void *context, uint64_t sent, uint64_t total);
@@ -100,7 +100,8 @@ struct ExchangeReport {
 };
 
 // Setup and install exchanges. The *_report forms fill report (which may be
-// null) and otherwise behave exactly like the plain forms.
+// null; its progress and context are the caller's, null when unused) and
+// otherwise behave exactly like the plain forms.
 int do_setup(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,
              const in_addr *netmask, int dhcp);
 int do_setup_report(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,

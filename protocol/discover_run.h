@@ -24,20 +24,22 @@ int list_discover_interfaces(DiscoverInterface *out, int max);
 int default_discover_interfaces(DiscoverInterface *out, int max);
 
 // What a run reports, on the thread that runs it.
-class DiscoverSink {
+class DiscoverSink
+{
   public:
     virtual ~DiscoverSink() = default;
     // A device whose address is new in this run.
     virtual void found(const DiscoverEntry &entry, const DiscoverInterface &where) = 0;
-    // A reply skipped because its address is already listed; first is the
-    // device that was listed under that address.
-    virtual void skipped(const DiscoverEntry &, const DiscoverEntry & /*first*/) {}
+    // A reply skipped because its address is already listed; listed_mac is
+    // the MAC of the device listed under that address.
+    virtual void skipped(const DiscoverEntry &, const ether_addr & /*listed_mac*/) {}
     // Polled while waiting; true ends the run early.
     virtual bool stop_requested() { return false; }
 };
 
 // Sends the discover request three times on a socket per interface, then
 // acknowledges and reports replies until no datagram has arrived on any of
-// them for 2 seconds. Returns 0 when the collection ended, -1 when a socket
-// could not be opened or a request could not be sent.
+// them for 2 seconds. An interface whose socket cannot be opened or whose
+// request cannot be sent is left out of the run. Returns 0 when the
+// collection ended, -1 when no interface was left to collect on.
 int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink);
