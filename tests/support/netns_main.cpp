@@ -8,11 +8,11 @@
 
 static bool only_loopback()
 {
-    if_nameindex *names = if_nameindex();
+    struct if_nameindex *names = if_nameindex();
     if (names == nullptr)
         return false;
     bool only_lo = true;
-    for (if_nameindex *n = names; n->if_index != 0; ++n)
+    for (struct if_nameindex *n = names; n->if_index != 0; ++n)
         if (std::strcmp(n->if_name, "lo") != 0)
             only_lo = false;
     if_freenameindex(names);

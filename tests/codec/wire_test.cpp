@@ -1,0 +1,228 @@
+// Single sends and reads on real sockets, checked from a device's side of the
+// wire. Runs in a private network namespace.
+#include "discover.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace
+{
+
+int open_descriptors()
+{
+    int count = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    while (dirent *e = readdir(dir))
+        count += e->d_name[0] != '.';
+    closedir(dir);
+    return count - 1; // the directory's own descriptor
+}
+
+// A device-side socket on the discover port, and the host's discovery socket.
+class Wire : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        device_ = socket(AF_INET, SOCK_DGRAM, 0);
+        ASSERT_GE(device_, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(DISCOVER_PORT);
+        ASSERT_EQ(bind(device_, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0)
+            << std::strerror(errno);
+        timeval wait{0, 300000};
+        setsockopt(device_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+
+        in_addr any{INADDR_ANY};
+        host_ = set_discover_socket(&any);
+        ASSERT_GE(host_, 0);
+        socklen_t len = sizeof(host_addr_);
+        getsockname(host_, reinterpret_cast<sockaddr *>(&host_addr_), &len);
+        host_addr_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    void TearDown() override
+    {
+        close(device_);
+        close(host_);
+    }
+
+    // What the device side received next, empty when nothing came.
+    Bytes device_receive()
+    {
+        unsigned char buffer[512];
+        ssize_t got = recv(device_, buffer, sizeof(buffer), 0);
+        return got < 0 ? Bytes{} : Bytes(buffer, buffer + got);
+    }
+    void device_send(const Bytes &datagram)
+    {
+        ASSERT_EQ(sendto(device_, datagram.data(), datagram.size(), 0,
+                         reinterpret_cast<sockaddr *>(&host_addr_), sizeof(host_addr_)),
+                  static_cast<ssize_t>(datagram.size()));
+    }
+
+    int device_ = -1;
+    int host_ = -1;
+    sockaddr_in host_addr_{};
+    const unsigned char session_[2] = {0x5e, 0xa1};
+};
+
+} // namespace
+
+TEST_F(Wire, RequestAndAckAreThreeBytes)
+{
+    ASSERT_EQ(send_discover(host_, session_), 0);
+    EXPECT_EQ(device_receive(), (Bytes{1, 0x5e, 0xa1}));
+    ASSERT_EQ(send_discover_reply_ack(host_, session_), 0);
+    EXPECT_EQ(device_receive(), (Bytes{3, 0x5e, 0xa1}));
+}
+
+struct ReadCase {
+    const char *name;
+    Bytes datagram;
+    int result;
+    const char *lines;
+    bool acknowledged;
+};
+
+void PrintTo(const ReadCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Reads : public Wire, public testing::WithParamInterface<ReadCase>
+{
+};
+
+TEST_P(Reads, AcceptOnlyRepliesOfTheSession)
+{
+    const ReadCase &c = GetParam();
+    DiscoverEntry entry;
+    std::memset(&entry, 0x77, sizeof(entry));
+    DiscoverEntry before = entry;
+    device_send(c.datagram);
+    CaptureStderr();
+    EXPECT_EQ(read_discover_reply(host_, session_, &entry), c.result);
+    EXPECT_EQ(GetCapturedStderr(), c.lines);
+    EXPECT_EQ(device_receive(), c.acknowledged ? (Bytes{3, 0x5e, 0xa1}) : Bytes{});
+    if (c.result != 1)
+        EXPECT_EQ(std::memcmp(&entry, &before, sizeof(entry)), 0);
+    else
+        EXPECT_EQ(entry.type, DISCOVER_REPLY);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Reads,
+    testing::Values(
+        ReadCase{"matching",
+                 {2, 0x5e, 0xa1, 5, 1, 'h'},
+                 1,
+                 "read_discover_reply: we got a reply :-)\n",
+                 true},
+        ReadCase{"other_session",
+                 {2, 0x5e, 0xa2},
+                 0,
+                 "read_discover_reply: this isn't the reply we want\n",
+                 false},
+        ReadCase{"session_bytes_swapped",
+                 {2, 0xa1, 0x5e},
+                 0,
+                 "read_discover_reply: this isn't the reply we want\n",
+                 false},
+        ReadCase{"request_echo",
+                 {1, 0x5e, 0xa1},
+                 0,
+                 "read_discover_reply: this doesn't look like a discover reply at all\n",
+                 false},
+        ReadCase{"empty",
+                 {},
+                 0,
+                 "parse_discover_packet: too short packet (only 0 bytes)\n"
+                 "read_discover_packet: got b0rked packet\n",
+                 false},
+        ReadCase{"cut_attribute",
+                 {2, 0x5e, 0xa1, 1, 9, 'x'},
+                 0,
+                 "parse_discover_packet: packet is b0rked, not enough space for attribute\n"
+                 "read_discover_packet: got b0rked packet\n",
+                 false}),
+    [](const testing::TestParamInfo<ReadCase> &info) { return info.param.name; });
+
+TEST_F(Wire, LongDatagramIsDecodedFromItsFirst255Bytes)
+{
+    Bytes datagram = {2, 0x5e, 0xa1, 1, 250};
+    datagram.resize(300, 'z'); // firmware ends exactly at byte 255
+    device_send(datagram);
+    DiscoverEntry entry;
+    CaptureStderr();
+    EXPECT_EQ(read_discover_reply(host_, session_, &entry), 1);
+    GetCapturedStderr();
+    EXPECT_EQ(std::string(entry.firmware), std::string(250, 'z'));
+}
+
+TEST_F(Wire, NullRecordIsStillAcknowledged)
+{
+    device_send({2, 0x5e, 0xa1});
+    CaptureStderr();
+    EXPECT_EQ(read_discover_reply(host_, session_, nullptr), 1);
+    GetCapturedStderr();
+    EXPECT_EQ(device_receive(), (Bytes{3, 0x5e, 0xa1}));
+}
+
+TEST_F(Wire, ReadPacketReportsTheSender)
+{
+    device_send({7, 1, 2, 8, 1, 2});
+    DiscoverEntry entry;
+    sockaddr_in from{};
+    EXPECT_EQ(read_discover_packet(host_, &entry, &from), 1);
+    EXPECT_EQ(ntohs(from.sin_port), DISCOVER_PORT);
+    EXPECT_EQ(entry.result, 2);
+}
+
+TEST_F(Wire, SilenceEndsTheReadAfterTheTimeout)
+{
+    CaptureStderr();
+    EXPECT_EQ(read_discover_reply(host_, session_, nullptr), -1);
+    EXPECT_EQ(GetCapturedStderr(), "read_discover_packet: timeout\n");
+}
+
+TEST(Socket, FailedBindLeavesNoDescriptor)
+{
+    in_addr foreign;
+    inet_pton(AF_INET, "198.18.0.1", &foreign); // not an address of this namespace
+    int before = open_descriptors();
+    CaptureStderr();
+    EXPECT_EQ(set_discover_socket(&foreign), -1);
+    EXPECT_EQ(GetCapturedStderr(),
+              "discover_set_socket: bind(): Cannot assign requested address\n");
+    EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST(Print, SixLines)
+{
+    DiscoverEntry entry;
+    reset_discover_packet(&entry);
+    const unsigned char mac[6] = {0x00, 0x0a, 0x95, 0x01, 0x2b, 0xff};
+    std::memcpy(&entry.mac, mac, 6);
+    inet_pton(AF_INET, "255.255.0.0", &entry.netmask);
+    CaptureStdout();
+    print_discover_entry(&entry);
+    EXPECT_EQ(GetCapturedStdout(), "*** Found device ***\n"
+                                   "firmware:\t\n"
+                                   "hostname:\t\n"
+                                   "macaddress:\t0:a:95:1:2b:ff\n"
+                                   "ipaddress:\t0.0.0.0\n"
+                                   "netmask:\t255.255.0.0\n");
+}
