@@ -1,0 +1,72 @@
+#include "installdialog.h"
+#include "trace.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+InstallDialog *dia = nullptr;
+
+dClickLineEdit::dClickLineEdit(QWidget *parent) : QLineEdit(parent) {}
+
+void dClickLineEdit::mouseDoubleClickEvent(QMouseEvent *)
+{
+    // Not passed on: a double-click here opens the chooser, it selects no word.
+    trace("File edit doubleClicked\n");
+    emit doubleClicked();
+}
+
+InstallDialog::InstallDialog(const QString &text, QWidget *parent, const char *name)
+    : QDialog(parent)
+{
+    setObjectName(QString::fromLatin1(name));
+    resize(300, 120);
+    setWindowTitle("Setup Device");
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(10);
+
+    macLabel = new QLabel(text, this);
+    ipEdit = new QLineEdit(this);
+    ipEdit->setText("Enter new IP");
+    netmaskEdit = new QLineEdit(this);
+    netmaskEdit->setText("Enter new netmask");
+    fileEdit = new dClickLineEdit(this);
+    fileEdit->setText("Enter file to be uploaded");
+    setupButton = new QPushButton("Setup", this);
+
+    // Rising stretch factors, each widget's position from the top.
+    QWidget *const order[] = {macLabel, ipEdit, netmaskEdit, fileEdit, setupButton};
+    int stretch = 0;
+    for (QWidget *widget : order)
+        layout->addWidget(widget, stretch++);
+
+    fileDialog = new QFileDialog(this, QString(), "/", "*");
+
+    connect(this, &InstallDialog::dialogDone, this, &QDialog::done);
+    connect(fileDialog, &QFileDialog::fileSelected, this, &InstallDialog::refreshFile);
+    connect(fileEdit, &dClickLineEdit::doubleClicked, this, &InstallDialog::openFileDialog);
+    connect(setupButton, &QPushButton::clicked, this, &InstallDialog::performSetup);
+}
+
+void InstallDialog::setMac(const QString &text)
+{
+    macLabel->setText(text);
+}
+
+void InstallDialog::refreshFile(const QString &path)
+{
+    fileEdit->setText(path);
+}
+
+void InstallDialog::openFileDialog()
+{
+    fileDialog->exec();
+}
+
+void InstallDialog::performSetup()
+{
+    emit dialogDone(1);
+}

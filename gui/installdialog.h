@@ -1,0 +1,52 @@
+// The "Setup Device" dialog that a double-click on a row opens.
+#pragma once
+
+#include <QDialog>
+#include <QLineEdit>
+
+class QFileDialog;
+class QLabel;
+class QPushButton;
+
+// A line edit that reports a double-click instead of selecting a word.
+class dClickLineEdit : public QLineEdit
+{
+    Q_OBJECT
+
+  public:
+    explicit dClickLineEdit(QWidget *parent);
+
+  signals:
+    void doubleClicked();
+
+  protected:
+    void mouseDoubleClickEvent(QMouseEvent *) override;
+};
+
+class InstallDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    InstallDialog(const QString &text, QWidget *parent = nullptr, const char *name = nullptr);
+
+    void setMac(const QString &text);
+
+  public slots:
+    void refreshFile(const QString &path);
+    void openFileDialog();
+    void performSetup();
+
+  signals:
+    void dialogDone(int result);
+
+  private:
+    QLabel *macLabel;
+    QLineEdit *ipEdit;
+    QLineEdit *netmaskEdit;
+    dClickLineEdit *fileEdit;
+    QFileDialog *fileDialog;
+    QPushButton *setupButton;
+};
+
+extern InstallDialog *dia;
