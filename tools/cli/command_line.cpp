@@ -1,0 +1,178 @@
+#include "command_line.h"
+
+#include "values.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <cstdio>
+#include <vector>
+
+void print_cli_error(const std::string &message)
+{
+    std::fprintf(stderr, "devscout-cli: %s\n", message.c_str());
+}
+
+namespace
+{
+
+struct ArgumentSyntax {
+    const char *name;
+    const char *description;
+};
+
+struct CommandSyntax {
+    const char *name;
+    CommandKind kind;
+    const char *description;
+    std::vector<ArgumentSyntax> arguments; // after the command name
+};
+
+const CommandSyntax COMMANDS[] = {
+    {"discover",
+     CommandKind::Discover,
+     "Lists the devices that answer one discovery run on every interface.",
+     {}},
+    {"setup",
+     CommandKind::Setup,
+     "Gives the device with this MAC address a new IPv4 address and netmask.",
+     {{"MAC", "The device's MAC address, such as 02:00:00:00:00:01."},
+      {"IP", "Its new IPv4 address (0.0.0.0 with --dhcp: none)."},
+      {"NETMASK", "Its new netmask (0.0.0.0 with --dhcp: none)."}}},
+    {"install",
+     CommandKind::Install,
+     "Uploads a firmware image to the device with this MAC address.",
+     {{"MAC", "The device's MAC address."}, {"IMAGE", "The image file to upload."}}},
+};
+
+std::string argument_names(const CommandSyntax &syntax)
+{
+    std::string names;
+    for (const ArgumentSyntax &argument : syntax.arguments)
+        names += std::string(names.empty() ? "" : " ") + argument.name;
+    return names.empty() ? "no arguments" : names;
+}
+
+bool usage_error(const std::string &message, int *exit_status)
+{
+    print_cli_error(message + " (see devscout-cli --help)");
+    *exit_status = STATUS_USAGE;
+    return false;
+}
+
+bool bad_value(const char *what, const QString &text, const char *expected, int *exit_status)
+{
+    print_cli_error(std::string("bad ") + what + " '" + text.toStdString() + "': expected " +
+                    expected + "; nothing sent");
+    *exit_status = STATUS_USAGE;
+    return false;
+}
+
+bool read_values(const QStringList &values, CliCommand *command, int *exit_status)
+{
+    if (command->kind == CommandKind::Discover)
+        return true;
+    command->mac_arg = values[0].toStdString();
+    if (!parse_mac(command->mac_arg, &command->mac))
+        return bad_value("MAC address", values[0], "six hex bytes such as 02:00:00:00:00:01",
+                         exit_status);
+    if (command->kind == CommandKind::Setup) {
+        if (!parse_ipv4(values[1].toStdString(), &command->ipaddr))
+            return bad_value("IP address", values[1], "a dotted IPv4 address such as 192.0.2.10",
+                             exit_status);
+        if (!parse_netmask(values[2].toStdString(), &command->netmask))
+            return bad_value("netmask", values[2],
+                             "a contiguous dotted netmask such as 255.255.255.0", exit_status);
+        return true;
+    }
+    // Paths are bytes: hand back exactly what the shell gave.
+    command->image = QFile::encodeName(values[1]).toStdString();
+    std::string problem = check_image(command->image);
+    if (!problem.empty()) {
+        print_cli_error("image '" + command->image + "': " + problem + "; nothing sent");
+        *exit_status = STATUS_USAGE;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parse_command_line(const QStringList &arguments, CliCommand *command, int *exit_status)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Finds embedded network devices on the local IPv4 segments, sets them up and installs "
+        "firmware on them.\nExit status: 0 success, 1 the device refused or did not answer, "
+        "2 bad usage or input.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption interface_option(
+        "interface", "Use only the interface NAME (default: every interface).", "NAME");
+    const QCommandLineOption bind_option(
+        "bind", "Use only the interface with the local address ADDRESS.", "ADDRESS");
+    parser.addOptions({interface_option, bind_option});
+    parser.addPositionalArgument("command", "discover, setup or install.");
+
+    // A first pass only finds the command; its own options come next.
+    parser.parse(arguments);
+    const QStringList first = parser.positionalArguments();
+    const CommandSyntax *syntax = nullptr;
+    for (const CommandSyntax &candidate : COMMANDS)
+        if (!first.isEmpty() && first[0] == QLatin1String(candidate.name))
+            syntax = &candidate;
+    if (syntax == nullptr && !first.isEmpty() && !parser.isSet(help))
+        return usage_error("unknown command '" + first[0].toStdString() + "'", exit_status);
+
+    const QCommandLineOption json_option("json", "Print a JSON array of objects.");
+    const QCommandLineOption csv_option("csv", "Print CSV (RFC 4180) with a header line.");
+    const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
+    if (syntax != nullptr) {
+        parser.clearPositionalArguments();
+        parser.addPositionalArgument(syntax->name, syntax->description, syntax->name);
+        for (const ArgumentSyntax &argument : syntax->arguments)
+            parser.addPositionalArgument(argument.name, argument.description);
+        if (syntax->kind == CommandKind::Discover)
+            parser.addOptions({json_option, csv_option});
+        if (syntax->kind == CommandKind::Setup)
+            parser.addOption(dhcp_option);
+    }
+    if (!parser.parse(arguments))
+        return usage_error(parser.errorText().toStdString(), exit_status);
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        *exit_status = STATUS_OK;
+        return false;
+    }
+    if (parser.isSet(version)) {
+        std::printf("devscout-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        *exit_status = STATUS_OK;
+        return false;
+    }
+    if (syntax == nullptr)
+        return usage_error("no command given", exit_status);
+
+    const QStringList values = parser.positionalArguments().mid(1);
+    if (static_cast<size_t>(values.size()) != syntax->arguments.size())
+        return usage_error(std::string(syntax->name) + " takes " + argument_names(*syntax),
+                           exit_status);
+    if (parser.isSet(interface_option) && parser.isSet(bind_option))
+        return usage_error("--interface and --bind exclude each other", exit_status);
+    if (parser.isSet(interface_option) && parser.value(interface_option).isEmpty())
+        return usage_error("--interface needs a name", exit_status);
+    if (parser.isSet(bind_option) && parser.value(bind_option).isEmpty())
+        return usage_error("--bind needs an address", exit_status);
+    const bool discover = syntax->kind == CommandKind::Discover;
+    if (discover && parser.isSet(json_option) && parser.isSet(csv_option))
+        return usage_error("--json and --csv exclude each other", exit_status);
+
+    command->kind = syntax->kind;
+    command->interface_name = parser.value(interface_option).toStdString();
+    command->bind = parser.value(bind_option).toStdString();
+    if (discover && parser.isSet(json_option))
+        command->format = OutputFormat::Json;
+    if (discover && parser.isSet(csv_option))
+        command->format = OutputFormat::Csv;
+    command->dhcp = syntax->kind == CommandKind::Setup && parser.isSet(dhcp_option);
+    return read_values(values, command, exit_status);
+}

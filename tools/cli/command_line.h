@@ -1,0 +1,39 @@
+// The command line of devscout-cli: which command, on which interfaces, with
+// which checked values.
+#pragma once
+
+#include "device_row.h"
+
+#include <QStringList>
+#include <netinet/ether.h>
+#include <netinet/in.h>
+#include <string>
+
+enum ExitStatus {
+    STATUS_OK = 0,     // done, or the device accepted
+    STATUS_FAILED = 1, // the device refused or did not answer
+    STATUS_USAGE = 2,  // bad usage or input; nothing was sent
+};
+
+enum class CommandKind { Discover, Setup, Install };
+
+struct CliCommand {
+    CommandKind kind = CommandKind::Discover;
+    OutputFormat format = OutputFormat::Table;
+    std::string interface_name; // --interface, empty when not given
+    std::string bind;           // --bind, empty when not given
+    std::string mac_arg;        // the MAC as typed, for messages
+    ether_addr mac{};
+    in_addr ipaddr{};
+    in_addr netmask{};
+    bool dhcp = false;
+    std::string image;
+};
+
+// Fills command and returns true when it is ready to run. Otherwise the help,
+// the version or one error line has been printed, and exit_status says how
+// the program ends.
+bool parse_command_line(const QStringList &arguments, CliCommand *command, int *exit_status);
+
+// Prints "devscout-cli: <message>" as one line on stderr.
+void print_cli_error(const std::string &message);

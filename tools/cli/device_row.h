@@ -1,0 +1,31 @@
+// One discovered device as the command line shows it, and its fields in
+// column order, shared by every output format.
+#pragma once
+
+#include "discover.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+struct DeviceRow {
+    DiscoverEntry entry;
+    std::string interface; // empty when found through the wildcard address
+};
+
+struct DeviceField {
+    const char *key;   // JSON member and CSV header
+    const char *title; // table header
+    std::string bytes; // raw 8-bit text
+};
+
+constexpr int DEVICE_FIELD_COUNT = 6;
+using DeviceFields = std::array<DeviceField, DEVICE_FIELD_COUNT>;
+
+DeviceFields device_fields(const DeviceRow &row);
+
+enum class OutputFormat { Table, Json, Csv };
+
+std::string format_table(const std::vector<DeviceRow> &rows);
+std::string format_json(const std::vector<DeviceRow> &rows);
+std::string format_csv(const std::vector<DeviceRow> &rows);

@@ -1,0 +1,97 @@
+#include "values.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool parse_mac(const std::string &text, ether_addr *mac)
+{
+    size_t pos = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) {
+            if (pos >= text.size() || text[pos] != ':')
+                return false;
+            ++pos;
+        }
+        int value = 0;
+        int digits = 0;
+        while (pos < text.size() && digits < 2 && hex_digit(text[pos]) >= 0) {
+            value = value * 16 + hex_digit(text[pos]);
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0)
+            return false;
+        mac->ether_addr_octet[i] = static_cast<uint8_t>(value);
+    }
+    return pos == text.size();
+}
+
+bool parse_ipv4(const std::string &text, in_addr *addr)
+{
+    return inet_pton(AF_INET, text.c_str(), addr) == 1;
+}
+
+bool parse_netmask(const std::string &text, in_addr *mask)
+{
+    in_addr parsed;
+    if (!parse_ipv4(text, &parsed))
+        return false;
+    uint32_t bits = ntohl(parsed.s_addr);
+    // Contiguous ones from the top: inverting gives 0...01...1, and adding
+    // one to that clears every bit it had.
+    uint32_t host_part = ~bits;
+    if ((host_part & (host_part + 1)) != 0)
+        return false;
+    *mask = parsed;
+    return true;
+}
+
+std::string check_image(const std::string &path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat status;
+    int stat_result = fstat(fd, &status);
+    int stat_error = errno;
+    close(fd);
+    if (stat_result < 0)
+        return std::strerror(stat_error);
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    if (static_cast<uint64_t>(status.st_size) > UINT32_MAX)
+        return "larger than 4294967295 bytes, the most an upload can announce";
+    return {};
+}
+
+std::string mac_text(const ether_addr &mac)
+{
+    char text[18];
+    const uint8_t *b = mac.ether_addr_octet;
+    std::snprintf(text, sizeof(text), "%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4],
+                  b[5]);
+    return text;
+}
+
+std::string ipv4_text(const in_addr &addr)
+{
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &addr, text, sizeof(text));
+}
