@@ -10,10 +10,13 @@
 
 void report_error(const char *format, ...)
 {
+    // Callers report first and then hand errno on.
+    const int saved = errno;
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
+    errno = saved;
 }
 
 void reset_discover_packet(DiscoverEntry *entry)
