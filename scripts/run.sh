@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs what is needed, builds the window and starts it.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+cmake -S "$top" -B "$top/build" -G Ninja >/dev/null
+cmake --build "$top/build" --target devscout -j "$(nproc)"
+exec "$top/build/gui/devscout" "$@"

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what is needed, builds, and runs the whole test suite: the tests,
+# the sanitizer builds and a fuzzing run. Tests that send the protocol run in
+# private network namespaces (root, or user namespaces where allowed).
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+fuzz_seconds=${FUZZ_SECONDS:-60}
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "dependencies"
+./scripts/install-deps.sh
+
+step "build and test"
+./scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$(nproc)")
+
+step "protocol tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+./scripts/build.sh build-asan -DDEVSCOUT_SANITIZE=address,undefined -DDEVSCOUT_BUILD_GUI=OFF
+(cd build-asan && ctest --output-on-failure -j "$(nproc)")
+
+step "fuzzing the packet decoder for ${fuzz_seconds} seconds"
+./scripts/fuzz.sh "$fuzz_seconds"
