@@ -1,0 +1,173 @@
+#include "mainwindow.h"
+#include "output_capture.h"
+#include "qhostview.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <net/if.h>
+
+namespace
+{
+
+// The simulated devices, serving in this namespace until destroyed.
+class SimDevices
+{
+  public:
+    ~SimDevices()
+    {
+        process.terminate();
+        process.waitForFinished();
+    }
+
+    // Call only where onlyLoopback() holds, which the test case checks first.
+    QString start(const QStringList &devices)
+    {
+        const QString log = dir.filePath("sim.log");
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(SIMDEVICE, QStringList{"--i-am-in-a-namespace", "--log", log} + devices);
+        if (!process.waitForStarted())
+            return process.errorString();
+        QFile file(log);
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
+            if (process.state() != QProcess::Running)
+                return "the simulated devices exited";
+            if (file.open(QIODevice::ReadOnly) && file.readLine().startsWith("ready devices="))
+                return QString();
+            file.close();
+        }
+        return "the simulated devices never got ready";
+    }
+
+  private:
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+QStringList listedAddresses()
+{
+    QStringList addresses;
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        addresses << view->topLevelItem(row)->text(QHostView::Ip);
+    addresses.sort();
+    return addresses;
+}
+
+bool onlyLoopback()
+{
+    struct if_nameindex *names = if_nameindex();
+    bool only = names != nullptr && names[0].if_index != 0 &&
+                QByteArray(names[0].if_name) == "lo" && names[1].if_index == 0;
+    if_freenameindex(names);
+    return only;
+}
+
+} // namespace
+
+class TestDiscoveryRun : public QObject
+{
+    Q_OBJECT
+
+  private:
+    QWidget box;
+    // The list and the button as each row arrives.
+    int rowsBeforeFirstInsert = -1;
+    bool enabledDuringInsert = false;
+
+    void press()
+    {
+        rowsBeforeFirstInsert = -1;
+        enabledDuringInsert = false;
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        QVERIFY2(onlyLoopback(), "not in a private network namespace: run through netns-run");
+        setup_main_window(box);
+        box.show();
+        connect(view->model(), &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+            if (rowsBeforeFirstInsert < 0)
+                rowsBeforeFirstInsert = view->topLevelItemCount();
+            enabledDuringInsert = enabledDuringInsert || discoverButton->isEnabled();
+        });
+    }
+
+    void run_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<int>("skipped");
+
+        QTest::newRow("answers all three requests")
+            << QStringList{"addr=127.1.0.1"} << QStringList{"127.1.0.1"} << 2;
+        QTest::newRow("several devices, each once")
+            << QStringList{"addr=127.1.0.1,answer=first", "addr=127.1.0.2,host=b%e9",
+                           "addr=127.1.0.3,answer=first,fw=long%20firmware%20text"}
+            << QStringList{"127.1.0.1", "127.1.0.2", "127.1.0.3"} << 2;
+        QTest::newRow("duplicate address")
+            << QStringList{"addr=127.1.0.1,ip=127.9.9.9,answer=first",
+                           "addr=127.1.0.2,ip=127.9.9.9,answer=first"}
+            << QStringList{"127.9.9.9"} << 1;
+        QTest::newRow("devices without an address")
+            << QStringList{"addr=127.1.0.1,ip=none,answer=first",
+                           "addr=127.1.0.2,ip=none,answer=first"}
+            << QStringList{"0.0.0.0"} << 1;
+        QTest::newRow("replies that are no reply to this run")
+            << QStringList{"addr=127.1.0.1,answer=first", "addr=127.1.0.2,session=other",
+                           "addr=127.1.0.3,reply=malformed", "addr=127.1.0.4,reply=wrongtype"}
+            << QStringList{"127.1.0.1"} << 0;
+        QTest::newRow("no devices") << QStringList() << QStringList() << 0;
+    }
+
+    void run()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, listed);
+        QFETCH(int, skipped);
+        SimDevices sim;
+        if (!devices.isEmpty()) {
+            const QString error = sim.start(devices);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        }
+
+        OutputCapture err(STDERR_FILENO);
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QElapsedTimer sinceRequests;
+        sinceRequests.start();
+        press();
+        QVERIFY(!discoverButton->isEnabled());
+        QVERIFY(done.wait(20000));
+
+        QVERIFY(discoverButton->isEnabled());
+        QVERIFY(!enabledDuringInsert);
+        QCOMPARE(listedAddresses(), listed);
+        QCOMPARE(done.at(0).at(0).toInt(), listed.size());
+        QCOMPARE(err.count("skipping duplicate or conflicting device on address "), skipped);
+        // The run ends only after 2 seconds without any datagram.
+        QVERIFY(sinceRequests.elapsed() >= 1900);
+    }
+
+    void nextRunStartsWithEmptyList()
+    {
+        SimDevices sim;
+        const QString error = sim.start({"addr=127.1.0.1,host=again"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QSignalSpy done(view, &QHostView::refresh_done);
+        for (int run = 1; run <= 2; ++run) {
+            press();
+            QVERIFY(done.wait(20000));
+            QCOMPARE(rowsBeforeFirstInsert, 0);
+            QCOMPARE(listedAddresses(), QStringList{"127.1.0.1"});
+        }
+    }
+};
+
+QTEST_MAIN(TestDiscoveryRun)
+#include "tst_discoveryrun.moc"
