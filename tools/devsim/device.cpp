@@ -1,0 +1,212 @@
+#include "device.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+static bool parse_text(const std::string &value, char field[TEXT_FIELD_LEN])
+{
+    size_t out = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (out + 1 >= TEXT_FIELD_LEN)
+            return false;
+        unsigned char byte = static_cast<unsigned char>(value[i]);
+        if (byte == '%') {
+            if (i + 2 >= value.size() || !std::isxdigit(static_cast<unsigned char>(value[i + 1])) ||
+                !std::isxdigit(static_cast<unsigned char>(value[i + 2])))
+                return false;
+            char hex[3] = {value[i + 1], value[i + 2], 0};
+            byte = static_cast<unsigned char>(std::strtoul(hex, nullptr, 16));
+            i += 2;
+        }
+        field[out++] = static_cast<char>(byte);
+    }
+    field[out] = 0;
+    return true;
+}
+
+static bool parse_number(const std::string &value, uint64_t max, uint64_t *out)
+{
+    if (value.empty() || value[0] < '0' || value[0] > '9')
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+    if (errno != 0 || *end != 0 || n > max)
+        return false;
+    *out = n;
+    return true;
+}
+
+// A result code 0..255, or "none" for no reply at all.
+static bool parse_result(const std::string &value, int *out)
+{
+    uint64_t n = 0;
+    if (value == "none")
+        *out = NO_REPLY;
+    else if (parse_number(value, 255, &n))
+        *out = static_cast<int>(n);
+    else
+        return false;
+    return true;
+}
+
+static bool parse_address(const std::string &value, in_addr *out)
+{
+    return inet_pton(AF_INET, value.c_str(), out) == 1;
+}
+
+static bool apply_key(const std::string &key, const std::string &value, SimDevice *d,
+                      bool *mac_given, bool *ip_given)
+{
+    uint64_t n = 0;
+    DiscoverEntry &a = d->attributes;
+    if (key == "addr")
+        return parse_address(value, &d->addr);
+    if (key == "ip") {
+        *ip_given = true;
+        if (value == "none") {
+            a.ipaddr.s_addr = 0;
+            return true;
+        }
+        return parse_address(value, &a.ipaddr);
+    }
+    if (key == "mac") {
+        *mac_given = true;
+        return ether_aton_r(value.c_str(), &a.mac) != nullptr;
+    }
+    if (key == "mask")
+        return parse_address(value, &a.netmask);
+    if (key == "host")
+        return parse_text(value, a.hostname);
+    if (key == "fw")
+        return parse_text(value, a.firmware);
+    if (key == "answer") {
+        if (value == "all")
+            d->answer = Answer::All;
+        else if (value == "first")
+            d->answer = Answer::First;
+        else if (value == "none")
+            d->answer = Answer::None;
+        else
+            return false;
+        return true;
+    }
+    if (key == "setup")
+        return parse_result(value, &d->setup_result);
+    if (key == "install")
+        return parse_result(value, &d->install_result);
+    if (key == "close-after")
+        return parse_number(value, UINT64_MAX - 1, &d->close_after);
+    if (key == "session") {
+        d->other_session = value == "other";
+        return value == "same" || value == "other";
+    }
+    if (key == "reply") {
+        if (value == "normal")
+            d->reply = ReplyForm::Normal;
+        else if (value == "malformed")
+            d->reply = ReplyForm::Malformed;
+        else if (value == "oversized")
+            d->reply = ReplyForm::Oversized;
+        else if (value == "wrongtype")
+            d->reply = ReplyForm::WrongType;
+        else
+            return false;
+        return true;
+    }
+    if (key == "delay") {
+        if (!parse_number(value, 3600 * 1000, &n))
+            return false;
+        d->delay_ms = static_cast<int>(n);
+        return true;
+    }
+    return false;
+}
+
+static void clear_device(SimDevice *d)
+{
+    std::memset(d, 0, sizeof *d);
+    inet_pton(AF_INET, "255.0.0.0", &d->attributes.netmask);
+    d->answer = Answer::All;
+    d->setup_result = RESULT_SUCCESS;
+    d->install_result = RESULT_SUCCESS;
+    d->close_after = NEVER_CLOSE;
+    d->reply = ReplyForm::Normal;
+}
+
+bool parse_device_spec(const char *spec, SimDevice *d)
+{
+    clear_device(d);
+    bool have_addr = false, mac_given = false, ip_given = false;
+    std::string text(spec);
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            comma = text.size();
+        std::string item = text.substr(start, comma - start);
+        size_t eq = item.find('=');
+        std::string key = item.substr(0, eq);
+        std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        if (eq == std::string::npos || !apply_key(key, value, d, &mac_given, &ip_given)) {
+            std::fprintf(stderr, "devscout-simdevice: device '%s': cannot use '%s'\n", spec,
+                         item.c_str());
+            return false;
+        }
+        have_addr = have_addr || key == "addr";
+        start = comma + 1;
+    }
+    if (!have_addr) {
+        std::fprintf(stderr, "devscout-simdevice: device '%s': addr= is required\n", spec);
+        return false;
+    }
+    if (!ip_given)
+        d->attributes.ipaddr = d->addr;
+    if (!mac_given) {
+        d->attributes.mac.ether_addr_octet[0] = 0x02;
+        std::memcpy(&d->attributes.mac.ether_addr_octet[2], &d->addr, 4);
+    }
+    return true;
+}
+
+void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDevice *d)
+{
+    clear_device(d);
+    d->addr = addr;
+    d->attributes.ipaddr = addr;
+    d->attributes.mac.ether_addr_octet[0] = 0x02;
+    uint32_t be_index = htonl(index);
+    std::memcpy(&d->attributes.mac.ether_addr_octet[2], &be_index, 4);
+    std::snprintf(d->attributes.hostname, TEXT_FIELD_LEN, "sim-%u", index);
+    std::snprintf(d->attributes.firmware, TEXT_FIELD_LEN, "simfw 1.0");
+    d->delay_ms = delay_max_ms;
+    d->random_delay = true;
+}
+
+static uint64_t mac_key(const ether_addr &mac)
+{
+    uint64_t key = 0;
+    for (unsigned char byte : mac.ether_addr_octet)
+        key = key << 8 | byte;
+    return key;
+}
+
+void DeviceTable::add(const SimDevice &device)
+{
+    by_mac_.emplace(mac_key(device.attributes.mac), static_cast<int>(devices_.size()));
+    devices_.push_back(device);
+}
+
+std::vector<int> DeviceTable::owners(const ether_addr &mac) const
+{
+    std::vector<int> found;
+    auto range = by_mac_.equal_range(mac_key(mac));
+    for (auto it = range.first; it != range.second; ++it)
+        found.push_back(it->second);
+    return found;
+}

@@ -1,0 +1,49 @@
+// The simulated devices: what each one reports and how it behaves.
+#pragma once
+
+#include "discover.h"
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+enum class Answer { All, First, None };
+enum class ReplyForm { Normal, Malformed, Oversized, WrongType };
+
+constexpr int NO_REPLY = -1;
+constexpr uint64_t NEVER_CLOSE = UINT64_MAX;
+
+struct SimDevice {
+    in_addr addr;              // replies leave from here; the install listener binds it
+    DiscoverEntry attributes;  // what discover replies carry (ip, mask, mac, dhcp, texts)
+    Answer answer;
+    int setup_result;          // NO_REPLY or the code sent
+    int install_result;
+    uint64_t close_after;      // image bytes after which the upload is cut off
+    bool other_session;        // replies carry a session id other than the request's
+    ReplyForm reply;
+    int delay_ms;              // before each reply; the upper bound when random
+    bool random_delay;
+    bool answered;             // for Answer::First: the session last answered
+    unsigned char answered_session[2];
+};
+
+// Parses "key=value,..."; prints one line on stderr and returns false when
+// the text is not understood.
+bool parse_device_spec(const char *spec, SimDevice *device);
+
+// Generated device number index (from 1) at address addr.
+void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDevice *device);
+
+class DeviceTable {
+  public:
+    void add(const SimDevice &device);
+    int size() const { return static_cast<int>(devices_.size()); }
+    SimDevice &operator[](int index) { return devices_[index]; }
+    // Indexes of the devices that own mac.
+    std::vector<int> owners(const ether_addr &mac) const;
+
+  private:
+    std::vector<SimDevice> devices_;
+    std::unordered_multimap<uint64_t, int> by_mac_;
+};

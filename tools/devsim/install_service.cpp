@@ -1,0 +1,129 @@
+#include "install_service.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+
+static bool watch(int epoll_fd, int fd, EventKind kind, int device)
+{
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = event_tag(kind, device);
+    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+static uint32_t announced_size(const unsigned char header[4])
+{
+    return uint32_t{header[0]} << 24 | uint32_t{header[1]} << 16 | uint32_t{header[2]} << 8 |
+           header[3];
+}
+
+// How an upload stands when the host closes its end.
+static const char *end_status(int header_got, const unsigned char header[4], uint64_t received)
+{
+    if (header_got < 4 || received < announced_size(header))
+        return "short";
+    return received == announced_size(header) ? "complete" : "long";
+}
+
+bool InstallService::listen(int device, const SimDevice &dev)
+{
+    if (uploads_.count(device) != 0)
+        return true;
+    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    int one = 1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(INSTALL_PORT);
+    local.sin_addr = dev.addr;
+    if (!fd.valid() || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        ::listen(fd.get(), 1) != 0 || !watch(epoll_fd_, fd.get(), EVENT_LISTENER, device)) {
+        std::fprintf(stderr, "devscout-simdevice: install listener on %s: %s\n",
+                     address_text(dev.addr).text, std::strerror(errno));
+        return false;
+    }
+    Upload &upload = uploads_[device];
+    upload.addr = dev.addr;
+    upload.close_after = dev.close_after;
+    upload.listener = std::move(fd);
+    upload.header_got = 0;
+    upload.received = 0;
+    upload.fnv = 0x811c9dc5u;
+    return true;
+}
+
+void InstallService::on_event(EventKind kind, int device)
+{
+    auto it = uploads_.find(device);
+    if (it == uploads_.end())
+        return;
+    if (kind == EVENT_LISTENER)
+        accept_upload(device, it->second);
+    else
+        read_upload(device, it->second);
+}
+
+void InstallService::accept_upload(int device, Upload &upload)
+{
+    UniqueFd conn(accept4(upload.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!conn.valid())
+        return; // the peer gave up before we got to it; keep listening
+    // One upload per install request: later connections wait in the backlog
+    // until the listener closes with this upload.
+    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, upload.listener.get(), nullptr);
+    if (!watch(epoll_fd_, conn.get(), EVENT_UPLOAD, device)) {
+        std::fprintf(stderr, "devscout-simdevice: epoll_ctl: %s\n", std::strerror(errno));
+        finish(device, upload, "short");
+        return;
+    }
+    upload.connection = std::move(conn);
+}
+
+void InstallService::read_upload(int device, Upload &upload)
+{
+    unsigned char buf[65536];
+    for (;;) {
+        size_t want = sizeof buf;
+        if (upload.close_after != NEVER_CLOSE) {
+            uint64_t left = 4 - upload.header_got + (upload.close_after - upload.received);
+            want = left < want ? static_cast<size_t>(left) : want;
+        }
+        ssize_t n = recv(upload.connection.get(), buf, want, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n <= 0) {
+            if (n < 0)
+                std::fprintf(stderr, "devscout-simdevice: upload to %s: %s\n",
+                             address_text(upload.addr).text, std::strerror(errno));
+            finish(device, upload, end_status(upload.header_got, upload.header, upload.received));
+            return;
+        }
+        ssize_t i = 0;
+        while (i < n && upload.header_got < 4)
+            upload.header[upload.header_got++] = buf[i++];
+        for (; i < n; ++i) {
+            upload.fnv ^= buf[i];
+            upload.fnv *= 16777619u;
+            upload.received++;
+        }
+        if (upload.header_got == 4 && upload.received == upload.close_after) {
+            finish(device, upload, "closed");
+            return;
+        }
+    }
+}
+
+void InstallService::finish(int device, const Upload &upload, const char *status)
+{
+    char size[16] = "-";
+    if (upload.header_got == 4)
+        std::snprintf(size, sizeof size, "%u", announced_size(upload.header));
+    log_->line("upload device=%s size=%s received=%llu fnv1a=%08x status=%s",
+               address_text(upload.addr).text, size,
+               static_cast<unsigned long long>(upload.received), upload.fnv, status);
+    uploads_.erase(device); // closes the connection and the listener
+}

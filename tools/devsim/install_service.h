@@ -1,0 +1,39 @@
+// The devices' install sockets: one listener per device that accepted an
+// install request, taking one upload (4-byte big-endian size, then the image).
+#pragma once
+
+#include "device.h"
+#include "event_log.h"
+#include "event_tag.h"
+#include "unique_fd.h"
+
+#include <unordered_map>
+
+class InstallService {
+  public:
+    InstallService(int epoll_fd, EventLog *log) : epoll_fd_(epoll_fd), log_(log) {}
+
+    // Opens the device's listener unless it is already open; false (with a
+    // line on stderr) when it cannot be.
+    bool listen(int device, const SimDevice &dev);
+    void on_event(EventKind kind, int device);
+
+  private:
+    struct Upload {
+        in_addr addr;
+        uint64_t close_after;
+        UniqueFd listener;
+        UniqueFd connection;
+        unsigned char header[4];
+        int header_got;
+        uint64_t received;
+        uint32_t fnv;
+    };
+    void accept_upload(int device, Upload &upload);
+    void read_upload(int device, Upload &upload);
+    void finish(int device, const Upload &upload, const char *status);
+
+    int epoll_fd_;
+    EventLog *log_;
+    std::unordered_map<int, Upload> uploads_;
+};

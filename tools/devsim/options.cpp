@@ -1,0 +1,85 @@
+#include "options.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+
+static const char USAGE[] =
+    "usage: devscout-simdevice [--log FILE] [--devices N [--first ADDR]] [--delay-max MS]\n"
+    "                          [--seed N] [--i-am-in-a-namespace] [DEVICE...]\n"
+    "DEVICE: addr=ADDR[,ip=IP|none][,mac=MAC][,mask=MASK][,host=TEXT][,fw=TEXT]\n"
+    "        [,answer=all|first|none][,setup=N|none][,install=N|none][,close-after=BYTES]\n"
+    "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n";
+
+static bool parse_count(const char *text, unsigned long max, unsigned long *out)
+{
+    char *end = nullptr;
+    errno = 0;
+    unsigned long n = std::strtoul(text, &end, 10);
+    if (text[0] < '0' || text[0] > '9' || errno != 0 || *end != 0 || n > max)
+        return false;
+    *out = n;
+    return true;
+}
+
+bool parse_options(int argc, char **argv, SimOptions *opts)
+{
+    enum { LOG = 1, DEVICES, FIRST, DELAY_MAX, SEED, TRUST, HELP };
+    static const option longopts[] = {
+        {"log", required_argument, nullptr, LOG},
+        {"devices", required_argument, nullptr, DEVICES},
+        {"first", required_argument, nullptr, FIRST},
+        {"delay-max", required_argument, nullptr, DELAY_MAX},
+        {"seed", required_argument, nullptr, SEED},
+        {"i-am-in-a-namespace", no_argument, nullptr, TRUST},
+        {"help", no_argument, nullptr, HELP},
+        {nullptr, 0, nullptr, 0},
+    };
+    inet_pton(AF_INET, "127.1.0.1", &opts->first);
+    unsigned long n = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
+        bool ok = true;
+        switch (c) {
+        case LOG:
+            opts->log_path = optarg;
+            break;
+        case DEVICES:
+            ok = parse_count(optarg, 1UL << 24, &n);
+            opts->generated = static_cast<uint32_t>(n);
+            break;
+        case FIRST:
+            ok = inet_pton(AF_INET, optarg, &opts->first) == 1;
+            break;
+        case DELAY_MAX:
+            ok = parse_count(optarg, 3600 * 1000, &n);
+            opts->delay_max_ms = static_cast<int>(n);
+            break;
+        case SEED:
+            ok = parse_count(optarg, UINT32_MAX, &n);
+            opts->seed = static_cast<unsigned>(n);
+            opts->seeded = true;
+            break;
+        case TRUST:
+            opts->trust_namespace = true;
+            break;
+        default:
+            std::fputs(USAGE, c == HELP ? stdout : stderr);
+            return false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "devscout-simdevice: bad value '%s' for --%s\n", optarg,
+                         longopts[c - 1].name);
+            return false;
+        }
+    }
+    for (int i = optind; i < argc; ++i)
+        opts->device_specs.push_back(argv[i]);
+    if (opts->generated == 0 && opts->device_specs.empty()) {
+        std::fputs("devscout-simdevice: no devices (give --devices N or DEVICE)\n", stderr);
+        return false;
+    }
+    return true;
+}

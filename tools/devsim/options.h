@@ -1,0 +1,21 @@
+// The command line of the simulated device program.
+#pragma once
+
+#include <cstdint>
+#include <netinet/in.h>
+#include <vector>
+
+struct SimOptions {
+    const char *log_path = nullptr; // null: standard output
+    uint32_t generated = 0;
+    in_addr first{};
+    int delay_max_ms = 0;
+    unsigned seed = 0;
+    bool seeded = false;
+    bool trust_namespace = false;
+    std::vector<const char *> device_specs;
+};
+
+// Fills opts; prints usage or one error line on stderr and returns false
+// when the command line is not usable.
+bool parse_options(int argc, char **argv, SimOptions *opts);

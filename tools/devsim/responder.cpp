@@ -1,0 +1,261 @@
+#include "responder.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <time.h>
+
+// Big enough for a burst of 10,000 devices answering three requests and the
+// host acknowledging each reply, so nothing is dropped on this side.
+constexpr int SOCKET_BUFFER = 64 << 20;
+constexpr int OVERSIZED_LEN = 300;
+constexpr int READ_BUDGET = 1024; // datagrams per wake-up, so due replies are not starved
+
+int64_t monotonic_ms()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+static void set_buffer(int fd, int force_option, int option)
+{
+    int size = SOCKET_BUFFER;
+    if (setsockopt(fd, SOL_SOCKET, force_option, &size, sizeof size) != 0 &&
+        setsockopt(fd, SOL_SOCKET, option, &size, sizeof size) != 0)
+        std::fprintf(stderr, "devscout-simdevice: socket buffer: %s\n", std::strerror(errno));
+}
+
+bool Responder::open()
+{
+    sock_.reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(DISCOVER_PORT);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!sock_.valid() ||
+        bind(sock_.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        std::fprintf(stderr, "devscout-simdevice: udp port %u: %s\n", DISCOVER_PORT,
+                     std::strerror(errno));
+        return false;
+    }
+    set_buffer(sock_.get(), SO_RCVBUFFORCE, SO_RCVBUF);
+    set_buffer(sock_.get(), SO_SNDBUFFORCE, SO_SNDBUF);
+    return true;
+}
+
+void Responder::on_readable()
+{
+    for (int i = 0; i < READ_BUDGET; ++i) {
+        unsigned char buf[MAX_PACKET_LEN];
+        sockaddr_in from{};
+        socklen_t from_len = sizeof from;
+        ssize_t n = recvfrom(sock_.get(), buf, sizeof buf, MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr *>(&from), &from_len);
+        if (n < 0) {
+            if (errno != EAGAIN && errno != EINTR)
+                std::fprintf(stderr, "devscout-simdevice: recvfrom: %s\n", std::strerror(errno));
+            return;
+        }
+        DiscoverEntry request;
+        if (parse_discover_packet(buf, static_cast<int>(n), &request) != 0)
+            continue;
+        switch (request.type) {
+        case DISCOVER_REQUEST:
+            on_discover(request, from);
+            break;
+        case DISCOVER_ACK:
+            log_->line("ack session=%s from=%s", session_text(request.session_id).text,
+                       endpoint_text(from).text);
+            break;
+        case SETUP_REQUEST:
+            on_setup(request, from);
+            break;
+        case INSTALL_REQUEST:
+            on_install(request, from);
+            break;
+        default:
+            break; // other hosts' and devices' traffic
+        }
+    }
+}
+
+void Responder::on_discover(const DiscoverEntry &request, const sockaddr_in &from)
+{
+    for (int i = 0; i < devices_->size(); ++i) {
+        SimDevice &d = (*devices_)[i];
+        if (d.answer == Answer::None)
+            continue;
+        if (d.answer == Answer::First) {
+            if (d.answered && std::memcmp(d.answered_session, request.session_id, 2) == 0)
+                continue;
+            d.answered = true;
+            std::memcpy(d.answered_session, request.session_id, 2);
+        }
+        log_->line("discover session=%s from=%s device=%s", session_text(request.session_id).text,
+                   endpoint_text(from).text, address_text(d.addr).text);
+        schedule(i, DISCOVER_REPLY, 0, request, from);
+    }
+}
+
+static void log_request(EventLog *log, const char *kind, const DiscoverEntry &request,
+                        const sockaddr_in &from, int result, const SimDevice *device)
+{
+    char result_text[8] = "-";
+    if (result != NO_REPLY)
+        std::snprintf(result_text, sizeof result_text, "%d", result);
+    FieldText owner = {"-"};
+    if (device != nullptr)
+        owner = address_text(device->addr);
+    if (request.type == SETUP_REQUEST)
+        log->line("setup session=%s from=%s mac=%s ip=%s netmask=%s dhcp=%u result=%s device=%s",
+                  session_text(request.session_id).text, endpoint_text(from).text,
+                  mac_text(request.mac).text, address_text(request.ipaddr).text,
+                  address_text(request.netmask).text, request.dhcp, result_text, owner.text);
+    else
+        log->line("%s session=%s from=%s mac=%s result=%s device=%s", kind,
+                  session_text(request.session_id).text, endpoint_text(from).text,
+                  mac_text(request.mac).text, result_text, owner.text);
+}
+
+void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
+{
+    std::vector<int> owners = devices_->owners(request.mac);
+    if (owners.empty())
+        log_request(log_, "setup", request, from, NO_REPLY, nullptr);
+    for (int i : owners) {
+        SimDevice &d = (*devices_)[i];
+        log_request(log_, "setup", request, from, d.setup_result, &d);
+        if (d.setup_result == RESULT_SUCCESS) {
+            // Fields the request leaves out keep their value.
+            if (request.ipaddr.s_addr != 0)
+                d.attributes.ipaddr = request.ipaddr;
+            if (request.netmask.s_addr != 0)
+                d.attributes.netmask = request.netmask;
+            d.attributes.dhcp = request.dhcp;
+        }
+        if (d.setup_result != NO_REPLY)
+            schedule(i, SETUP_REPLY, d.setup_result, request, from);
+    }
+}
+
+void Responder::on_install(const DiscoverEntry &request, const sockaddr_in &from)
+{
+    std::vector<int> owners = devices_->owners(request.mac);
+    if (owners.empty())
+        log_request(log_, "install", request, from, NO_REPLY, nullptr);
+    for (int i : owners) {
+        SimDevice &d = (*devices_)[i];
+        int result = d.install_result;
+        // The listener stands before the reply goes out, as on a real device;
+        // one that cannot be opened is the device's "socket creation failed".
+        if (result == RESULT_SUCCESS && !installs_->listen(i, d))
+            result = RESULT_FAILED;
+        log_request(log_, "install", request, from, result, &d);
+        if (result != NO_REPLY)
+            schedule(i, INSTALL_REPLY, result, request, from);
+    }
+}
+
+void Responder::schedule(int device, int type, int result, const DiscoverEntry &request,
+                         const sockaddr_in &from)
+{
+    const SimDevice &d = (*devices_)[device];
+    int delay = d.delay_ms;
+    if (d.random_delay)
+        delay = std::uniform_int_distribution<int>(0, d.delay_ms)(rng_);
+    PendingReply reply{};
+    reply.due_ms = monotonic_ms() + delay;
+    reply.device = device;
+    reply.type = type;
+    reply.result = result;
+    std::memcpy(reply.session, request.session_id, 2);
+    reply.to = from;
+    queue_.push(reply);
+}
+
+int Responder::timeout_ms(int64_t now_ms) const
+{
+    if (queue_.empty())
+        return -1;
+    int64_t wait = queue_.next_due() - now_ms;
+    return wait > 0 ? static_cast<int>(wait) : 0;
+}
+
+void Responder::send_due(int64_t now_ms)
+{
+    PendingReply reply;
+    while (queue_.pop_due(now_ms, &reply))
+        send_reply(reply);
+}
+
+// The message type a device with reply=wrongtype answers with instead.
+static int wrong_type(int type)
+{
+    return type == SETUP_REPLY ? INSTALL_REPLY : SETUP_REPLY;
+}
+
+// Builds the datagram a device sends for reply; returns its length.
+static int build_reply(const SimDevice &d, const PendingReply &reply,
+                       unsigned char out[OVERSIZED_LEN])
+{
+    DiscoverEntry e;
+    reset_discover_packet(&e);
+    if (reply.type == DISCOVER_REPLY) {
+        e = d.attributes;
+    } else {
+        e.mac = d.attributes.mac;
+        e.result = static_cast<unsigned char>(reply.result);
+    }
+    e.type = d.reply == ReplyForm::WrongType ? wrong_type(reply.type) : reply.type;
+    std::memcpy(e.session_id, reply.session, 2);
+    if (d.other_session) {
+        e.session_id[0] ^= 0x5a;
+        e.session_id[1] ^= 0xa5;
+    }
+    int len = encode_discover_packet(&e, out);
+    if (d.reply == ReplyForm::Malformed) {
+        out[3] = ATTR_HOSTNAME; // a value that runs past the end of the datagram
+        out[4] = 200;
+        return 5;
+    }
+    if (d.reply == ReplyForm::Oversized) {
+        // An attribute that runs past byte 255, so the cut datagram cannot decode.
+        std::memset(out + len, 0xee, OVERSIZED_LEN - len);
+        out[len + 1] = 255;
+        return OVERSIZED_LEN;
+    }
+    return len;
+}
+
+void Responder::send_reply(const PendingReply &reply)
+{
+    const SimDevice &d = (*devices_)[reply.device];
+    unsigned char packet[OVERSIZED_LEN];
+    int len = build_reply(d, reply, packet);
+
+    iovec iov{packet, static_cast<size_t>(len)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    sockaddr_in to = reply.to;
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
+    cmsg->cmsg_level = IPPROTO_IP;
+    cmsg->cmsg_type = IP_PKTINFO;
+    cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst = d.addr; // the reply leaves from the device's own address
+    std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+
+    if (sendmsg(sock_.get(), &msg, 0) != len)
+        std::fprintf(stderr, "devscout-simdevice: reply from %s to %s: %s\n",
+                     address_text(d.addr).text, endpoint_text(reply.to).text,
+                     std::strerror(errno));
+}

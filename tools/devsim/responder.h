@@ -1,0 +1,42 @@
+// The devices' UDP side: one socket on 0.0.0.0:62387 takes every request,
+// and each device's replies leave from its own address.
+#pragma once
+
+#include "device.h"
+#include "event_log.h"
+#include "install_service.h"
+#include "reply_queue.h"
+#include "unique_fd.h"
+
+#include <random>
+
+class Responder {
+  public:
+    Responder(DeviceTable *devices, EventLog *log, InstallService *installs, unsigned seed)
+        : devices_(devices), log_(log), installs_(installs), rng_(seed)
+    {
+    }
+
+    // Binds the discover port; false (with a line on stderr) on failure.
+    bool open();
+    int fd() const { return sock_.get(); }
+    void on_readable();
+    void send_due(int64_t now_ms);
+    // Milliseconds until the next reply is due, or -1 when none waits.
+    int timeout_ms(int64_t now_ms) const;
+
+  private:
+    void on_discover(const DiscoverEntry &request, const sockaddr_in &from);
+    void on_setup(const DiscoverEntry &request, const sockaddr_in &from);
+    void on_install(const DiscoverEntry &request, const sockaddr_in &from);
+    void schedule(int device, int type, int result, const DiscoverEntry &request,
+                  const sockaddr_in &from);
+    void send_reply(const PendingReply &reply);
+
+    DeviceTable *devices_;
+    EventLog *log_;
+    InstallService *installs_;
+    std::mt19937 rng_;
+    ReplyQueue queue_;
+    UniqueFd sock_;
+};
