@@ -14,17 +14,17 @@ constexpr int NO_REPLY = -1;
 constexpr uint64_t NEVER_CLOSE = UINT64_MAX;
 
 struct SimDevice {
-    in_addr addr;              // replies leave from here; the install listener binds it
-    DiscoverEntry attributes;  // what discover replies carry (ip, mask, mac, dhcp, texts)
+    in_addr addr;             // replies leave from here; the install listener binds it
+    DiscoverEntry attributes; // what discover replies carry (ip, mask, mac, dhcp, texts)
     Answer answer;
-    int setup_result;          // NO_REPLY or the code sent
+    int setup_result; // NO_REPLY or the code sent
     int install_result;
-    uint64_t close_after;      // image bytes after which the upload is cut off
-    bool other_session;        // replies carry a session id other than the request's
+    uint64_t close_after; // image bytes after which the upload is cut off
+    bool other_session;   // replies carry a session id other than the request's
     ReplyForm reply;
-    int delay_ms;              // before each reply; the upper bound when random
+    int delay_ms; // before each reply; the upper bound when random
     bool random_delay;
-    bool answered;             // for Answer::First: the session last answered
+    bool answered; // for Answer::First: the session last answered
     unsigned char answered_session[2];
 };
 
@@ -35,7 +35,8 @@ bool parse_device_spec(const char *spec, SimDevice *device);
 // Generated device number index (from 1) at address addr.
 void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDevice *device);
 
-class DeviceTable {
+class DeviceTable
+{
   public:
     void add(const SimDevice &device);
     int size() const { return static_cast<int>(devices_.size()); }

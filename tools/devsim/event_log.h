@@ -5,7 +5,8 @@
 #include <netinet/ether.h>
 #include <netinet/in.h>
 
-class EventLog {
+class EventLog
+{
   public:
     EventLog() = default;
     EventLog(const EventLog &) = delete;

@@ -9,5 +9,11 @@ inline uint64_t event_tag(EventKind kind, int device)
 {
     return static_cast<uint64_t>(kind) << 32 | static_cast<uint32_t>(device);
 }
-inline EventKind event_kind(uint64_t tag) { return static_cast<EventKind>(tag >> 32); }
-inline int event_device(uint64_t tag) { return static_cast<int>(tag & 0xffffffffu); }
+inline EventKind event_kind(uint64_t tag)
+{
+    return static_cast<EventKind>(tag >> 32);
+}
+inline int event_device(uint64_t tag)
+{
+    return static_cast<int>(tag & 0xffffffffu);
+}

@@ -9,7 +9,8 @@
 
 #include <unordered_map>
 
-class InstallService {
+class InstallService
+{
   public:
     InstallService(int epoll_fd, EventLog *log) : epoll_fd_(epoll_fd), log_(log) {}
 

@@ -16,7 +16,8 @@ struct PendingReply {
     sockaddr_in to;
 };
 
-class ReplyQueue {
+class ReplyQueue
+{
   public:
     void push(PendingReply reply)
     {

@@ -256,6 +256,5 @@ void Responder::send_reply(const PendingReply &reply)
 
     if (sendmsg(sock_.get(), &msg, 0) != len)
         std::fprintf(stderr, "devscout-simdevice: reply from %s to %s: %s\n",
-                     address_text(d.addr).text, endpoint_text(reply.to).text,
-                     std::strerror(errno));
+                     address_text(d.addr).text, endpoint_text(reply.to).text, std::strerror(errno));
 }

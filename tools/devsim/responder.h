@@ -10,7 +10,8 @@
 
 #include <random>
 
-class Responder {
+class Responder
+{
   public:
     Responder(DeviceTable *devices, EventLog *log, InstallService *installs, unsigned seed)
         : devices_(devices), log_(log), installs_(installs), rng_(seed)

@@ -5,7 +5,8 @@
 #include <unistd.h>
 #include <utility>
 
-class UniqueFd {
+class UniqueFd
+{
   public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}

@@ -1,0 +1,53 @@
+#include "exchange_fixture.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+
+void ExchangeTest::SetUp()
+{
+    char name[] = "/tmp/devscout-exchange-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir_ = name;
+}
+
+void ExchangeTest::TearDown()
+{
+    if (sim_.running()) {
+        EXPECT_TRUE(sim_.stop());
+    }
+    std::filesystem::remove_all(dir_);
+}
+
+in_addr ipv4(const char *text)
+{
+    in_addr addr{};
+    EXPECT_EQ(inet_pton(AF_INET, text, &addr), 1) << text;
+    return addr;
+}
+
+ether_addr mac(const char *text)
+{
+    ether_addr out{};
+    EXPECT_NE(ether_aton_r(text, &out), nullptr) << text;
+    return out;
+}
+
+std::string ipv4_text(in_addr addr)
+{
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &addr, text, sizeof text);
+}
+
+int open_descriptors()
+{
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    int count = 0;
+    while (readdir(dir) != nullptr)
+        ++count;
+    closedir(dir);
+    return count;
+}
