@@ -18,6 +18,11 @@ struct SetupCase {
     const char *logged_dhcp; // the flag as the device decoded it
 };
 
+void PrintTo(const SetupCase &c, std::ostream *os)
+{
+    *os << "result " << c.code;
+}
+
 class SetupTest : public ExchangeTest, public testing::WithParamInterface<SetupCase>
 {
 };
