@@ -1,0 +1,12 @@
+#!/bin/sh
+# Builds the Debian package and prints its path.
+# Usage: scripts/package.sh [BUILD_DIR]   (default: build-package)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$root/build-package}")
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DDEVSCOUT_WERROR=ON -DDEVSCOUT_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2
+rm -f "$build"/devscout_*.deb
+(cd "$build" && cpack -G DEB >&2)
+ls "$build"/devscout_*.deb
