@@ -61,10 +61,13 @@ void InstallService::on_event(EventKind kind, int device)
     auto it = uploads_.find(device);
     if (it == uploads_.end())
         return;
-    if (kind == EVENT_LISTENER)
-        accept_upload(device, it->second);
-    else
-        read_upload(device, it->second);
+    // An event left over in the same batch from an upload that has ended
+    // must not reach the device's next one.
+    Upload &upload = it->second;
+    if (kind == EVENT_LISTENER && !upload.connection.valid())
+        accept_upload(device, upload);
+    else if (kind == EVENT_UPLOAD && upload.connection.valid())
+        read_upload(device, upload);
 }
 
 void InstallService::accept_upload(int device, Upload &upload)
