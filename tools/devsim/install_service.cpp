@@ -33,13 +33,13 @@ bool InstallService::listen(int device, const SimDevice &dev)
 {
     if (uploads_.count(device) != 0)
         return true;
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    FdGuard fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     int one = 1;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(INSTALL_PORT);
     local.sin_addr = dev.addr;
-    if (!fd.valid() || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+    if (fd.get() < 0 || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
         ::listen(fd.get(), 1) != 0 || !watch(epoll_fd_, fd.get(), EVENT_LISTENER, device)) {
         std::fprintf(stderr, "devscout-simdevice: install listener on %s: %s\n",
@@ -64,16 +64,16 @@ void InstallService::on_event(EventKind kind, int device)
     // An event left over in the same batch from an upload that has ended
     // must not reach the device's next one.
     Upload &upload = it->second;
-    if (kind == EVENT_LISTENER && !upload.connection.valid())
+    if (kind == EVENT_LISTENER && upload.connection.get() < 0)
         accept_upload(device, upload);
-    else if (kind == EVENT_UPLOAD && upload.connection.valid())
+    else if (kind == EVENT_UPLOAD && upload.connection.get() >= 0)
         read_upload(device, upload);
 }
 
 void InstallService::accept_upload(int device, Upload &upload)
 {
-    UniqueFd conn(accept4(upload.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!conn.valid())
+    FdGuard conn(accept4(upload.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (conn.get() < 0)
         return; // the peer gave up before we got to it; keep listening
     // One upload per install request: later connections wait in the backlog
     // until the listener closes with this upload.

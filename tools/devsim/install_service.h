@@ -5,7 +5,7 @@
 #include "device.h"
 #include "event_log.h"
 #include "event_tag.h"
-#include "unique_fd.h"
+#include "report.h"
 
 #include <unordered_map>
 
@@ -23,8 +23,8 @@ class InstallService
     struct Upload {
         in_addr addr;
         uint64_t close_after;
-        UniqueFd listener;
-        UniqueFd connection;
+        FdGuard listener;
+        FdGuard connection;
         unsigned char header[4];
         int header_got;
         uint64_t received;

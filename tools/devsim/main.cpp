@@ -7,8 +7,8 @@
 #include "install_service.h"
 #include "netns_check.h"
 #include "options.h"
+#include "report.h"
 #include "responder.h"
-#include "unique_fd.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -67,7 +67,7 @@ static void raise_descriptor_limit()
     }
 }
 
-static UniqueFd termination_signals()
+static FdGuard termination_signals()
 {
     sigset_t set;
     sigemptyset(&set);
@@ -75,7 +75,7 @@ static UniqueFd termination_signals()
     sigaddset(&set, SIGINT);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    return UniqueFd(signalfd(-1, &set, SFD_CLOEXEC));
+    return FdGuard(signalfd(-1, &set, SFD_CLOEXEC));
 }
 
 static bool watch(int epoll_fd, int fd, EventKind kind)
@@ -101,12 +101,12 @@ int main(int argc, char **argv)
         return 1;
     raise_descriptor_limit();
 
-    UniqueFd signals = termination_signals();
-    UniqueFd epoll_fd(epoll_create1(EPOLL_CLOEXEC));
+    FdGuard signals = termination_signals();
+    FdGuard epoll_fd(epoll_create1(EPOLL_CLOEXEC));
     InstallService installs(epoll_fd.get(), &log);
     Responder responder(&devices, &log, &installs,
                         opts.seeded ? opts.seed : std::random_device{}());
-    if (!signals.valid() || !epoll_fd.valid()) {
+    if (signals.get() < 0 || epoll_fd.get() < 0) {
         std::fprintf(stderr, "devscout-simdevice: %s\n", std::strerror(errno));
         return 1;
     }

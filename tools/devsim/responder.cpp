@@ -30,12 +30,12 @@ static void set_buffer(int fd, int force_option, int option)
 
 bool Responder::open()
 {
-    sock_.reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    sock_ = FdGuard(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(DISCOVER_PORT);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!sock_.valid() ||
+    if (sock_.get() < 0 ||
         bind(sock_.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
         std::fprintf(stderr, "devscout-simdevice: udp port %u: %s\n", DISCOVER_PORT,
                      std::strerror(errno));

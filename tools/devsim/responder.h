@@ -6,7 +6,7 @@
 #include "event_log.h"
 #include "install_service.h"
 #include "reply_queue.h"
-#include "unique_fd.h"
+#include "report.h"
 
 #include <random>
 
@@ -39,5 +39,5 @@ class Responder
     InstallService *installs_;
     std::mt19937 rng_;
     ReplyQueue queue_;
-    UniqueFd sock_;
+    FdGuard sock_;
 };
