@@ -360,17 +360,18 @@ TEST_P(ExchangeTest, EndsWithTheDevicesAnswer)
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;
 
-    std::string events = joined(devices.events());
     char upload[160];
     std::snprintf(upload, sizeof(upload), "size=%zu received=%zu fnv1a=%08x status=complete",
                   image.size(), image.size(), fnv1a(image));
-    std::string logged = c.logged == "upload" ? upload : c.logged;
-    if (logged.empty()) {
-        EXPECT_EQ(events.find("setup "), std::string::npos) << events;
-        EXPECT_EQ(events.find("install "), std::string::npos) << events;
-    } else {
-        EXPECT_NE(events.find(logged), std::string::npos) << events;
+    const std::string logged = c.logged == "upload" ? upload : c.logged;
+    if (!logged.empty()) {
+        const std::string log = devices.log_when(logged);
+        EXPECT_NE(log.find(logged), std::string::npos) << log;
+        return;
     }
+    const std::string events = joined(devices.events());
+    EXPECT_EQ(events.find("setup "), std::string::npos) << events;
+    EXPECT_EQ(events.find("install "), std::string::npos) << events;
 }
 
 const std::string DEVICE = "02:aa:00:00:00:01";

@@ -131,3 +131,13 @@ std::vector<std::string> SimDevices::events()
     lines.push_back("the marker request never reached the log");
     return lines;
 }
+
+std::string SimDevices::log_when(const std::string &text)
+{
+    std::string log = read_file(log_);
+    for (int i = 0; i < 500 && log.find(text) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        log = read_file(log_);
+    }
+    return log;
+}
