@@ -119,6 +119,7 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
         return -1;
 
     pollfd fds[MAX_DISCOVER_INTERFACES];
+    int listening = open;
     for (int i = 0; i < open; ++i)
         fds[i] = pollfd{socks[i].get(), POLLIN, 0};
 
@@ -148,8 +149,13 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
                 continue;
             DiscoverEntry entry;
             int got = read_discover_reply(fds[i].fd, session_id, &entry);
-            if (got < 0)
-                return 0;
+            if (got < 0) {
+                // A receive error ends collection on that interface only.
+                fds[i].fd = -1;
+                if (--listening == 0)
+                    return 0;
+                continue;
+            }
             if (got == 0)
                 continue;
             auto [listed, added] = seen.try_emplace(entry.ipaddr.s_addr, entry.mac);

@@ -5,7 +5,7 @@
 #include "device.h"
 #include "event_log.h"
 #include "event_tag.h"
-#include "report.h"
+#include "fd_guard.h"
 
 #include <unordered_map>
 

@@ -7,7 +7,7 @@
 #include "install_service.h"
 #include "netns_check.h"
 #include "options.h"
-#include "report.h"
+#include "fd_guard.h"
 #include "responder.h"
 
 #include <arpa/inet.h>

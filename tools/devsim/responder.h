@@ -6,7 +6,7 @@
 #include "event_log.h"
 #include "install_service.h"
 #include "reply_queue.h"
-#include "report.h"
+#include "fd_guard.h"
 
 #include <random>
 
