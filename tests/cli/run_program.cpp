@@ -93,7 +93,7 @@ SimDevices::~SimDevices()
     unlink(log_.c_str());
 }
 
-std::vector<std::string> SimDevices::events()
+std::string SimDevices::events()
 {
     // A request with a session of our own goes in behind everything sent so
     // far; once the device logs it, the earlier datagrams are in the log too.
@@ -111,25 +111,20 @@ std::vector<std::string> SimDevices::events()
         send_discover(sock, marker);
         close(sock);
     }
-    const std::string marker_line = ":" + port + " ";
-    std::vector<std::string> lines;
+    const std::string marker_port = ":" + port + " ";
     for (int i = 0; i < 500; ++i) {
-        std::istringstream log(read_file(log_));
-        lines.clear();
-        bool marked = false;
-        for (std::string line; std::getline(log, line);) {
+        std::istringstream lines(read_file(log_));
+        std::string events;
+        for (std::string line; std::getline(lines, line);) {
             if (line.find("session=feed") != std::string::npos &&
-                line.find(marker_line) != std::string::npos)
-                marked = true;
-            else if (!marked && line.rfind("ready ", 0) != 0)
-                lines.push_back(line);
+                line.find(marker_port) != std::string::npos)
+                return events;
+            if (line.rfind("ready ", 0) != 0)
+                events += line + "\n";
         }
-        if (marked)
-            return lines;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    lines.push_back("the marker request never reached the log");
-    return lines;
+    return "the marker request never reached the log\n";
 }
 
 std::string SimDevices::log_when(const std::string &text)

@@ -29,7 +29,7 @@ class SimDevices
     bool ready() const { return ready_; }
     // The event lines after "ready", once the device has dealt with every
     // datagram sent before this call.
-    std::vector<std::string> events();
+    std::string events();
     // The whole log once it holds text (uploads are logged when the
     // device's side of the connection is done, later than the sender's).
     std::string log_when(const std::string &text);
