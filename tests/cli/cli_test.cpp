@@ -1,28 +1,66 @@
 // devscout-cli run as a program against simulated devices, each case in a
 // private network namespace of its own.
+#include "exchange_fixture.h"
+#include "fd_guard.h"
 #include "run_program.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
 namespace
 {
 
-// "install MAC @1000" runs the command with a 1000-byte image in place of @1000.
-ProgramResult cli(const std::string &command, const std::string &image_path = "")
+class CliTest : public ExchangeTest
 {
-    std::vector<std::string> argv = {CLI_BINARY};
-    std::istringstream words(command);
-    for (std::string word; words >> word;)
-        argv.push_back(word[0] == '@' ? image_path : word);
-    return run_program(argv);
-}
+  protected:
+    // "install MAC @1000" runs the command with image_path in place of @1000.
+    ProgramResult cli(const std::string &command, const std::string &image_path = "")
+    {
+        std::vector<std::string> argv = {CLI_BINARY};
+        std::istringstream words(command);
+        for (std::string word; words >> word;)
+            argv.push_back(word[0] == '@' ? image_path : word);
+        return run_program(argv, dir_);
+    }
+
+    // The device's log lines up to a request of our own, sent now: the
+    // device handles datagrams in order, so these are all it got before.
+    std::string requests_so_far()
+    {
+        const unsigned char marker[2] = {0xfe, 0xed};
+        in_addr any{};
+        FdGuard sock(set_discover_socket(&any));
+        sockaddr_in local{};
+        socklen_t length = sizeof(local);
+        if (sock.get() < 0 ||
+            getsockname(sock.get(), reinterpret_cast<sockaddr *>(&local), &length) < 0 ||
+            send_discover(sock.get(), marker) < 0)
+            return "cannot send the marker request";
+        // Its source port tells it apart from a command's request that drew
+        // the same session.
+        const std::string port = ":" + std::to_string(ntohs(local.sin_port)) + " ";
+        for (int i = 0; i < 500; ++i) {
+            std::string lines;
+            for (const std::string &line : sim_.lines()) {
+                if (line.find("session=feed") != std::string::npos &&
+                    line.find(port) != std::string::npos)
+                    return lines;
+                if (line.rfind("ready ", 0) != 0)
+                    lines += line + "\n";
+            }
+            usleep(10000);
+        }
+        return "the marker request never reached the log";
+    }
+};
 
 std::string bytes(int first, int last)
 {
@@ -44,13 +82,9 @@ std::string escaped(const std::string &text)
     return out;
 }
 
-std::string temp_file(const std::string &contents)
+std::string write_file(const std::string &path, const std::string &contents)
 {
-    char path[] = "/tmp/devscout-cli-test-XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-    close(fd);
+    std::ofstream(path, std::ios::binary) << contents;
     return path;
 }
 
@@ -67,19 +101,18 @@ void PrintTo(const BadUsage &c, std::ostream *os)
     *os << c.name;
 }
 
-class BadUsageTest : public testing::TestWithParam<BadUsage>
+class BadUsageTest : public CliTest, public testing::WithParamInterface<BadUsage>
 {
 };
 
 TEST_P(BadUsageTest, ExitsTwoAndSendsNothing)
 {
-    SimDevices devices({"--devices", "1"});
-    ASSERT_TRUE(devices.ready());
+    ASSERT_TRUE(start_sim({"--devices", "1"}));
     ProgramResult result = cli(GetParam().command);
     EXPECT_EQ(result.status, 2) << result.err;
     EXPECT_NE(result.err.find(GetParam().named), std::string::npos) << result.err;
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(devices.events(), "");
+    EXPECT_EQ(requests_so_far(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,15 +197,15 @@ bool parse_csv(const std::string &text, std::vector<std::vector<std::string>> *r
     return true;
 }
 
-void check_json(const std::string &out)
+void check_json(const std::string &out, const std::string &dir)
 {
-    const std::string document = temp_file(out);
+    const std::string document = write_file(dir + "/devices.json", out);
     // explode gives the code points: each must equal the byte it stands for.
     ProgramResult jq = run_program({JQ_PROGRAM, "-c",
                                     "sort_by(.ip) | map([.ip, .netmask, .mac, .interface] + "
                                     "([.hostname, .firmware] | map(explode)))",
-                                    document});
-    unlink(document.c_str());
+                                    document},
+                                   dir);
     ASSERT_EQ(jq.status, 0) << jq.err << out;
     auto points = [](const std::string &text) {
         std::string list;
@@ -186,7 +219,7 @@ void check_json(const std::string &out)
                           points(HOST_2) + "," + points(FIRMWARE_2) + "]]\n");
 }
 
-void check_csv(const std::string &out)
+void check_csv(const std::string &out, const std::string &)
 {
     std::vector<std::vector<std::string>> records;
     ASSERT_TRUE(parse_csv(out, &records)) << out;
@@ -201,7 +234,7 @@ void check_csv(const std::string &out)
                                                     HOST_2, FIRMWARE_2, ""}));
 }
 
-void check_table(const std::string &out)
+void check_table(const std::string &out, const std::string &)
 {
     std::istringstream lines(out);
     std::string all;
@@ -214,7 +247,7 @@ void check_table(const std::string &out)
 struct FormatCase {
     const char *name;
     const char *command;
-    void (*check)(const std::string &out);
+    void (*check)(const std::string &out, const std::string &dir);
 };
 
 void PrintTo(const FormatCase &c, std::ostream *os)
@@ -222,19 +255,18 @@ void PrintTo(const FormatCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class DiscoverFormatTest : public testing::TestWithParam<FormatCase>
+class DiscoverFormatTest : public CliTest, public testing::WithParamInterface<FormatCase>
 {
 };
 
 TEST_P(DiscoverFormatTest, StaysValidForEveryByte)
 {
-    SimDevices devices({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=" +
-                            escaped(HOST_1) + ",fw=" + escaped(FIRMWARE_1),
-                        "addr=127.2.0.2,host=" + escaped(HOST_2) + ",fw=ab%00cd"});
-    ASSERT_TRUE(devices.ready());
+    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=" +
+                               escaped(HOST_1) + ",fw=" + escaped(FIRMWARE_1),
+                           "addr=127.2.0.2,host=" + escaped(HOST_2) + ",fw=ab%00cd"}));
     ProgramResult result = cli(GetParam().command);
     ASSERT_EQ(result.status, 0) << result.err;
-    GetParam().check(result.out);
+    GetParam().check(result.out, dir_);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -259,7 +291,8 @@ struct ExchangeCase {
     const char *device; // more keys of the device 02:aa:00:00:00:01 at 127.2.0.1
     const char *command;
     int status;
-    const char *logged;   // in the device's log; "upload" for the whole image; "" for nothing
+    const char *kind;     // of the device's log line that shows the request; "" for none
+    const char *logged;   // in that line; "upload" for the whole image
     const char *reported; // in stdout or stderr
 };
 
@@ -268,23 +301,20 @@ void PrintTo(const ExchangeCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class ExchangeTest : public testing::TestWithParam<ExchangeCase>
+class SetupInstallTest : public CliTest, public testing::WithParamInterface<ExchangeCase>
 {
 };
 
-TEST_P(ExchangeTest, EndsWithTheDevicesAnswer)
+TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
 {
     const ExchangeCase &c = GetParam();
-    SimDevices devices(
-        {"--devices", "2", std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device});
-    ASSERT_TRUE(devices.ready());
+    ASSERT_TRUE(start_sim(
+        {"--devices", "2", std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device}));
     const char *size = std::strchr(c.command, '@');
     std::string image(size != nullptr ? std::atoi(size + 1) : 0, '\0');
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<char>((i * 2654435761u) >> 13);
-    const std::string path = temp_file(image);
-    ProgramResult result = cli(c.command, path);
-    unlink(path.c_str());
+    ProgramResult result = cli(c.command, write_file(path("image"), image));
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;
@@ -293,41 +323,43 @@ TEST_P(ExchangeTest, EndsWithTheDevicesAnswer)
     std::snprintf(upload, sizeof(upload), "size=%zu received=%zu fnv1a=%08x status=complete",
                   image.size(), image.size(), fnv1a(image));
     const std::string logged = std::string(c.logged) == "upload" ? upload : c.logged;
-    if (logged.empty()) {
-        const std::string events = devices.events();
-        EXPECT_EQ(events.find("setup "), std::string::npos) << events;
+    if (*c.kind == '\0') {
+        const std::string requests = requests_so_far();
+        EXPECT_EQ(requests.find("setup "), std::string::npos) << requests;
     } else {
-        const std::string log = devices.log_when(logged);
-        EXPECT_NE(log.find(logged), std::string::npos) << log;
+        const std::string line = sim_.wait_for(c.kind);
+        EXPECT_NE(line, "");
+        EXPECT_NE(line.find(logged), std::string::npos) << line;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, ExchangeTest,
+    Cli, SetupInstallTest,
     testing::Values(
         ExchangeCase{"SetupAccepted", "", "setup 02:aa:00:00:00:01 127.3.0.9 255.255.0.0", 0,
+                     "setup",
                      "mac=02:aa:00:00:00:01 ip=127.3.0.9 netmask=255.255.0.0 dhcp=0 result=2",
                      "got reply from 127.2.0.1: success"},
-        ExchangeCase{"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0,
+        ExchangeCase{"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
                      "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success"},
         ExchangeCase{"SetupBehindTakenAddress", ",ip=127.1.0.1",
-                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 0, "result=2 device=127.2.0.1",
-                     "success"},
+                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 0, "setup",
+                     "result=2 device=127.2.0.1", "success"},
         ExchangeCase{"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1,
-                     "result=1 device=127.2.0.1", "refused: setup forbidden"},
+                     "setup", "result=1 device=127.2.0.1", "refused: setup forbidden"},
         ExchangeCase{"SetupUnanswered", ",setup=none",
-                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1,
-                     "setup session=", "no reply"},
+                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup", "device=127.2.0.1",
+                     "no reply"},
         ExchangeCase{"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 127.3.0.9 255.0.0.0", 1, "",
-                     "no device with MAC 02:bb:00:00:00:01"},
+                     "", "no device with MAC 02:bb:00:00:00:01"},
         ExchangeCase{"InstallSent", "", "--interface lo install 02:aa:00:00:00:01 @100000", 0,
-                     "upload", "image sent, 100000 bytes"},
-        ExchangeCase{"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload",
+                     "upload", "upload", "image sent, 100000 bytes"},
+        ExchangeCase{"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload", "upload",
                      "image sent, 0 bytes"},
         ExchangeCase{"InstallRefused", ",install=1", "install 02:aa:00:00:00:01 @1000", 1,
-                     "install session=", "refused: install forbidden"},
+                     "install", "result=1", "refused: install forbidden"},
         ExchangeCase{"InstallCutShort", ",close-after=1000", "install 02:aa:00:00:00:01 @8388608",
-                     1, "received=1000", "upload failed after"}),
+                     1, "upload", "received=1000", "upload failed after"}),
     [](const testing::TestParamInfo<ExchangeCase> &info) { return info.param.name; });
 
 } // namespace
