@@ -162,7 +162,7 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
             if (!added) {
                 report_error("skipping duplicate or conflicting device on address %d\n",
                              address_as_logged(entry.ipaddr));
-                sink->skipped(entry, listed->second);
+                sink->skipped(entry, listed->second, used[i]);
                 continue;
             }
             sink->found(entry, used[i]);

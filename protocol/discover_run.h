@@ -32,7 +32,10 @@ class DiscoverSink
     virtual void found(const DiscoverEntry &entry, const DiscoverInterface &where) = 0;
     // A reply skipped because its address is already listed; listed_mac is
     // the MAC of the device listed under that address.
-    virtual void skipped(const DiscoverEntry &, const ether_addr & /*listed_mac*/) {}
+    virtual void skipped(const DiscoverEntry &, const ether_addr & /*listed_mac*/,
+                         const DiscoverInterface & /*where*/)
+    {
+    }
     // Polled while waiting; true ends the run early.
     virtual bool stop_requested() { return false; }
 };

@@ -27,7 +27,8 @@ class RecordingSink : public DiscoverSink
         f.entry = entry;
         f.interface = where.name;
     }
-    void skipped(const DiscoverEntry &entry, const ether_addr &listed_mac) override
+    void skipped(const DiscoverEntry &entry, const ether_addr &listed_mac,
+                 const DiscoverInterface &) override
     {
         Found &f = by_address[ipv4_text(entry.ipaddr)];
         f.skipped++;

@@ -75,7 +75,10 @@ class InterfaceSink : public DiscoverSink
     {
         EXPECT_TRUE(found_on.emplace(ipv4_text(entry.ipaddr), where.name).second);
     }
-    void skipped(const DiscoverEntry &, const ether_addr &) override { ++skips; }
+    void skipped(const DiscoverEntry &, const ether_addr &, const DiscoverInterface &) override
+    {
+        ++skips;
+    }
     std::map<std::string, std::string> found_on;
     int skips = 0;
 };

@@ -26,24 +26,29 @@ class MacLocator : public DiscoverSink
 
     void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
     {
-        if (same_mac(entry.mac, mac_) && !located) {
-            located = true;
-            this->where = where;
-        }
+        heard(entry, where);
     }
-    // A skipped reply does not tell which interface heard it.
-    void skipped(const DiscoverEntry &entry, const ether_addr &) override
+    // Behind an address that another device holds, it still answers setup
+    // and install by its MAC.
+    void skipped(const DiscoverEntry &entry, const ether_addr &,
+                 const DiscoverInterface &where) override
     {
-        if (same_mac(entry.mac, mac_))
-            heard_somewhere = true;
+        heard(entry, where);
     }
     bool stop_requested() override { return located; }
 
     bool located = false;
-    bool heard_somewhere = false;
     DiscoverInterface where{};
 
   private:
+    void heard(const DiscoverEntry &entry, const DiscoverInterface &heard_on)
+    {
+        if (same_mac(entry.mac, mac_) && !located) {
+            located = true;
+            where = heard_on;
+        }
+    }
+
     ether_addr mac_;
 };
 
@@ -108,23 +113,13 @@ int run_exchange(const CliCommand &command, const Exchange &exchange)
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }
-    if (locator.located) {
-        interfaces[0] = locator.where;
-        count = 1;
-    } else if (!locator.heard_somewhere) {
+    if (!locator.located) {
         print_cli_error("no device with MAC " + mac_text(command.mac) +
                         " answered the discovery; no request sent");
         return STATUS_FAILED;
     }
-
-    // Heard only behind an address another device already holds: try each
-    // interface until one of them gets an answer.
     ExchangeReport report{};
-    for (int i = 0; i < count; ++i) {
-        exchange(interfaces[i], &report);
-        if (report.stage != STAGE_SOCKET && report.stage != STAGE_NO_REPLY)
-            break;
-    }
+    exchange(locator.where, &report);
     return report_outcome(command, report);
 }
 
