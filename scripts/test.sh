@@ -22,3 +22,9 @@ step "protocol tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 
 step "fuzzing the packet decoder for ${fuzz_seconds} seconds"
 ./scripts/fuzz.sh "$fuzz_seconds"
+
+step "Debian package: build, install, run the installed programs"
+./scripts/package.sh build-package
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo ./scripts/package-test.sh build-package/devscout_*.deb
