@@ -4,5 +4,5 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
-cmake -S "$top" -B "$top/$dir" -G Ninja -DDEVSCOUT_WERROR=ON "$@" >/dev/null
+cmake -S "$top" -B "$top/$dir" -G Ninja -DDEVSCOUT_WERROR=ON -DDEVSCOUT_BUILD_GUI=ON "$@" >/dev/null
 cmake --build "$top/$dir" -j "$(nproc)"

@@ -3,6 +3,6 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja >/dev/null
+cmake -S "$top" -B "$top/build" -G Ninja -DDEVSCOUT_BUILD_GUI=ON >/dev/null
 cmake --build "$top/build" --target devscout -j "$(nproc)"
 exec "$top/build/gui/devscout" "$@"
