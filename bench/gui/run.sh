@@ -1,0 +1,49 @@
+#!/bin/sh
+# Benchmarks the window against 10,000 simulated devices, inside a private
+# network namespace, on Qt's offscreen platform: each device answers all three
+# requests after a random delay of up to 1 s, then all answer at once. Reports
+# rows listed of devices present, the time from the press of "Discover" (the
+# first request) to the last row, the longest stall of the GUI thread while
+# rows arrive, and the peak memory of the window's process.
+# Usage: bench/gui/run.sh [BUILD_DIR]   (default: build, configured with
+# -DDEVSCOUT_BUILD_BENCH=ON); needs GNU time.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+if [ "${DEVSCOUT_BENCH_INSIDE:-}" != 1 ]; then
+    build=$(realpath "${1:-$root/build}")
+    DEVSCOUT_BENCH_INSIDE=1 exec "$root/tests/support/netns-run" "$0" "$build"
+fi
+probe=$1/bench/gui/gui_probe
+sim=$1/tools/devsim/devscout-simdevice
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
+    wait
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+devices=10000
+measure() { # LABEL DEVSIM-ARGUMENTS...
+    label=$1
+    shift
+    "$sim" --i-am-in-a-namespace --log "$work/sim.log" --devices "$devices" "$@" >/dev/null 2>&1 &
+    sim_pid=$!
+    until grep -q '^ready' "$work/sim.log" 2>/dev/null; do sleep 0.05; done
+    QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$work/time" "$probe" \
+        >"$work/probe.out" 2>/dev/null
+    kill "$sim_pid"
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=
+    rm -f "$work/sim.log"
+    # rows=N last_row_ms=N run_ms=N longest_stall_ms=N
+    set -- $(grep '^rows=' "$work/probe.out" | sed 's/[a-z_]*=//g')
+    printf '%-34s %6s/%-6s %14s %16s %12s\n' "$label" "$1" "$devices" "$2" "$4" \
+        "$(($(cat "$work/time") / 1024))"
+}
+
+printf '%-34s %13s %14s %16s %12s\n' "scenario" "listed" "last row (ms)" \
+    "longest stall (ms)" "peak (MiB)"
+measure "random delay up to 1 s" --delay-max 1000 --seed 1
+measure "all at once" --delay-max 0
