@@ -10,7 +10,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <net/if.h>
+#include <sys/prctl.h>
 
 namespace
 {
@@ -30,6 +32,8 @@ class SimDevices
     {
         const QString log = dir.filePath("sim.log");
         process.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Gone with the test, even when the test dies.
+        process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process.start(SIMDEVICE, QStringList{"--i-am-in-a-namespace", "--log", log} + devices);
         if (!process.waitForStarted())
             return process.errorString();
