@@ -1,12 +1,28 @@
 #include "installdialog.h"
 #include "trace.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 InstallDialog *dia = nullptr;
+
+namespace
+{
+
+const char ip_prompt[] = "Enter new IP";
+const char netmask_prompt[] = "Enter new netmask";
+const char file_prompt[] = "Enter file to be uploaded";
+
+QString unless_prompt(const QLineEdit *edit, const char *prompt)
+{
+    const QString text = edit->text().trimmed();
+    return text == QLatin1String(prompt) ? QString() : text;
+}
+
+} // namespace
 
 dClickLineEdit::dClickLineEdit(QWidget *parent) : QLineEdit(parent) {}
 
@@ -30,15 +46,16 @@ InstallDialog::InstallDialog(const QString &text, QWidget *parent, const char *n
 
     macLabel = new QLabel(text, this);
     ipEdit = new QLineEdit(this);
-    ipEdit->setText("Enter new IP");
+    ipEdit->setText(ip_prompt);
     netmaskEdit = new QLineEdit(this);
-    netmaskEdit->setText("Enter new netmask");
+    netmaskEdit->setText(netmask_prompt);
+    dhcpBox = new QCheckBox("DHCP", this);
     fileEdit = new dClickLineEdit(this);
-    fileEdit->setText("Enter file to be uploaded");
+    fileEdit->setText(file_prompt);
     setupButton = new QPushButton("Setup", this);
 
     // Rising stretch factors, each widget's position from the top.
-    QWidget *const order[] = {macLabel, ipEdit, netmaskEdit, fileEdit, setupButton};
+    QWidget *const order[] = {macLabel, ipEdit, netmaskEdit, dhcpBox, fileEdit, setupButton};
     int stretch = 0;
     for (QWidget *widget : order)
         layout->addWidget(widget, stretch++);
@@ -54,6 +71,12 @@ InstallDialog::InstallDialog(const QString &text, QWidget *parent, const char *n
 void InstallDialog::setMac(const QString &text)
 {
     macLabel->setText(text);
+}
+
+SetupFields InstallDialog::fields() const
+{
+    return SetupFields{unless_prompt(ipEdit, ip_prompt), unless_prompt(netmaskEdit, netmask_prompt),
+                       dhcpBox->isChecked(), unless_prompt(fileEdit, file_prompt)};
 }
 
 void InstallDialog::refreshFile(const QString &path)

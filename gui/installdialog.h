@@ -1,9 +1,12 @@
 // The "Setup Device" dialog that a double-click on a row opens.
 #pragma once
 
+#include "setuprequest.h"
+
 #include <QDialog>
 #include <QLineEdit>
 
+class QCheckBox;
 class QFileDialog;
 class QLabel;
 class QPushButton;
@@ -31,6 +34,8 @@ class InstallDialog : public QDialog
     InstallDialog(const QString &text, QWidget *parent = nullptr, const char *name = nullptr);
 
     void setMac(const QString &text);
+    // What the fields hold now; a field still showing its prompt is empty.
+    SetupFields fields() const;
 
   public slots:
     void refreshFile(const QString &path);
@@ -44,6 +49,7 @@ class InstallDialog : public QDialog
     QLabel *macLabel;
     QLineEdit *ipEdit;
     QLineEdit *netmaskEdit;
+    QCheckBox *dhcpBox;
     dClickLineEdit *fileEdit;
     QFileDialog *fileDialog;
     QPushButton *setupButton;

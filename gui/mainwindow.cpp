@@ -3,6 +3,7 @@
 #include "qhostview.h"
 
 #include <QCursor>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -31,6 +32,11 @@ void setup_main_window(QWidget &box)
     layout->addWidget(view);
     discoverButton = new QPushButton("Discover", &box);
     layout->addWidget(discoverButton);
+    // How the last setup or install went.
+    auto *statusLine = new QLabel(&box);
+    statusLine->setObjectName("statusLine");
+    statusLine->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(statusLine);
 
     QObject::connect(discoverButton, &QPushButton::clicked, view, &QHostView::refresh);
     QObject::connect(view, &QTreeWidget::itemClicked, view, [](QTreeWidgetItem *item, int column) {
@@ -40,6 +46,8 @@ void setup_main_window(QWidget &box)
                      [](QTreeWidgetItem *item, int column) {
                          view->doubleClickedItem(item, pointer_position(), column);
                      });
+
+    QObject::connect(view, &QHostView::statusMessage, statusLine, &QLabel::setText);
 
     dia = new InstallDialog("Mac");
 }

@@ -3,8 +3,9 @@
 
 class QWidget;
 
-// Fills box with the host list above the "Discover" button, connects them,
-// creates the hidden setup dialog and sets view, discoverButton and dia.
+// Fills box with the host list above the "Discover" button and the status
+// line, connects them, creates the hidden setup dialog and sets view,
+// discoverButton and dia.
 void setup_main_window(QWidget &box);
 
 // False, after one line on stderr saying how to get one, when no display is

@@ -1,10 +1,13 @@
 #include "qhostview.h"
-#include "discover_run.h"
+#include "hostitem.h"
 #include "installdialog.h"
 #include "trace.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -12,7 +15,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <utility>
 
 QHostView *view = nullptr;
 QPushButton *discoverButton = nullptr;
@@ -28,7 +31,11 @@ class ListSink : public DiscoverSink
 
     void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
     {
-        emit worker.deviceFound(entry, QString::fromLatin1(where.name));
+        emit worker.deviceFound(entry, where);
+    }
+    void skipped(const DiscoverEntry &entry, const ether_addr &, const DiscoverInterface &) override
+    {
+        emit worker.deviceSkipped(entry);
     }
     bool stop_requested() override { return worker.isInterruptionRequested(); }
 
@@ -36,25 +43,23 @@ class ListSink : public DiscoverSink
     HostUpdateThread &worker;
 };
 
-// A text field of the record as Latin-1, stopping at the field's end even
-// when the terminator is missing.
-template <size_t N> QString latin1_field(const char (&field)[N])
-{
-    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, N)));
-}
-
 } // namespace
 
 HostUpdateThread::~HostUpdateThread()
 {
-    // The run polls this request, so a window closed during a run does not
-    // wait out the 2-second silence.
+    // The run polls this request, so a window closed during a discovery does
+    // not wait out the 2-second silence. An upload under way is finished.
     requestInterruption();
     wait();
 }
 
 void HostUpdateThread::run()
 {
+    for (const SetupRequest &request : std::exchange(pending, {})) {
+        if (isInterruptionRequested())
+            return;
+        run_setup_request(request, [this](const QString &line) { emit statusMessage(line); });
+    }
     trace("Performing discover\n");
     emit listCleared();
     in_addr any{};
@@ -64,16 +69,20 @@ void HostUpdateThread::run()
 
 int do_discover(QHostView *list, in_addr *local)
 {
-    DiscoverInterface where{};
-    where.addr = *local;
+    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES]{};
+    int count = 1;
+    interfaces[0].addr = *local;
+    if (local->s_addr == htonl(INADDR_ANY))
+        count = default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES);
     ListSink sink(list->updateThread);
-    return discover_run(&where, 1, &sink);
+    return discover_run(interfaces, count, &sink);
 }
 
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
     qRegisterMetaType<DiscoverEntry>();
+    qRegisterMetaType<DiscoverInterface>();
 
     setColumnCount(ColumnCount);
     setHeaderLabels({"IP", "Netmask", "MAC", "Hostname", "Firmware"});
@@ -83,31 +92,42 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     // Every row is one line of text; telling the view so keeps a run with
     // thousands of devices from measuring each row.
     setUniformRowHeights(true);
+    // Rows stay in arrival order until the user asks for another.
+    header()->setSectionsClickable(true);
+    connect(header(), &QHeaderView::sectionClicked, this, &QHostView::sortOnFirstClick);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &QHostView::showRowMenu);
 
     connect(&updateThread, &HostUpdateThread::listCleared, this, &QHostView::purge_items,
             Qt::QueuedConnection);
     connect(
         &updateThread, &HostUpdateThread::deviceFound, this,
-        [this](const DiscoverEntry &entry, const QString &) { add_item(&entry); },
+        [this](const DiscoverEntry &entry, const DiscoverInterface &where) {
+            add_item(&entry, &where);
+        },
         Qt::QueuedConnection);
+    connect(
+        &updateThread, &HostUpdateThread::deviceSkipped, this,
+        [this](const DiscoverEntry &entry) { add_skipped(&entry); }, Qt::QueuedConnection);
+    connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
+            Qt::QueuedConnection);
     connect(&updateThread, &QThread::finished, this, &QHostView::runEnded, Qt::QueuedConnection);
 
     trace("QHostView::QHostView\n");
 }
 
-void QHostView::add_item(const DiscoverEntry *entry)
+void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *where)
 {
-    char ip[16];
-    char netmask[128];
-    char mac[18];
-    inet_ntop(AF_INET, &entry->ipaddr, ip, sizeof(ip));
-    inet_ntop(AF_INET, &entry->netmask, netmask, sizeof(netmask));
-    ether_ntoa_r(&entry->mac, mac);
-
-    auto *item = new QTreeWidgetItem(this, {QString::fromLatin1(ip), QString::fromLatin1(netmask),
-                                            QString::fromLatin1(mac), latin1_field(entry->hostname),
-                                            latin1_field(entry->firmware)});
+    const DiscoverInterface any{};
+    auto *item = new HostItem(this, *entry, where != nullptr ? *where : any);
+    rowsByAddress.insert(entry->ipaddr.s_addr, item);
     widenFirmwareColumn(item);
+}
+
+void QHostView::add_skipped(const DiscoverEntry *entry)
+{
+    if (HostItem *listed = rowsByAddress.value(entry->ipaddr.s_addr))
+        listed->addConflict(entry->mac);
 }
 
 // The firmware column grows to its widest entry so far; asking only about the
@@ -123,7 +143,31 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 
 void QHostView::purge_items()
 {
+    rowsByAddress.clear();
     clear();
+}
+
+void QHostView::sortOnFirstClick(int column)
+{
+    if (isSortingEnabled())
+        return;
+    header()->setSortIndicator(column, Qt::AscendingOrder);
+    setSortingEnabled(true);
+}
+
+void QHostView::showRowMenu(const QPoint &position)
+{
+    auto *item = static_cast<HostItem *>(itemAt(position));
+    if (item == nullptr)
+        return;
+    QMenu menu(this);
+    const QString texts[] = {item->text(Ip), item->text(Mac), item->rowText()};
+    const char *labels[] = {"Copy IP", "Copy MAC", "Copy row"};
+    for (int i = 0; i < 3; ++i) {
+        const QString text = texts[i];
+        menu.addAction(labels[i], [text] { QGuiApplication::clipboard()->setText(text); });
+    }
+    menu.exec(viewport()->mapToGlobal(position));
 }
 
 bool QHostView::openurl(const QString &ip)
@@ -166,23 +210,41 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     // The IP column belongs to the single click, which opens the web page.
     if (item == nullptr || c == Ip)
         return;
-    dia->setMac(item->text(Mac));
+    // Taken before the dialog opens: a run may replace the rows meanwhile.
+    const auto *host = static_cast<HostItem *>(item);
+    SetupRequest request;
+    request.mac = host->mac();
+    request.macText = item->text(Mac);
+    request.local = host->local();
+
+    dia->setMac(request.macText);
     if (dia->exec() == QDialog::Rejected)
         return;
-    startRun();
+    const QString problems = read_setup_fields(dia->fields(), &request);
+    if (!problems.isEmpty())
+        emit statusMessage(problems);
+    startRun(request.setup || request.install ? &request : nullptr);
 }
 
 // A start asked for during a run waits for that run to end, so two runs never
 // work on the list at once and no request is lost.
-void QHostView::startRun()
+void QHostView::startRun(const SetupRequest *request)
 {
     QMutexLocker lock(&updateMutex);
     discoverButton->setDisabled(true);
+    if (request != nullptr)
+        queuedRequests.append(*request);
     if (running) {
         restartPending = true;
         return;
     }
     running = true;
+    startWorker();
+}
+
+void QHostView::startWorker()
+{
+    updateThread.setRequests(std::exchange(queuedRequests, {}));
     updateThread.start();
 }
 
@@ -194,7 +256,7 @@ void QHostView::runEnded()
         // start() waits for the thread to leave its finishing steps, which
         // take no time once finished() has been emitted.
         QMutexLocker lock(&updateMutex);
-        updateThread.start();
+        startWorker();
     } else {
         running = false;
         discoverButton->setEnabled(true);

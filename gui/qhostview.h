@@ -2,34 +2,47 @@
 // worker thread that runs it.
 #pragma once
 
-#include "discover.h"
+#include "discover_run.h"
+#include "setuprequest.h"
 
+#include <QHash>
+#include <QList>
 #include <QMetaType>
 #include <QMutex>
 #include <QThread>
 #include <QTreeWidget>
 
+class HostItem;
 class QPushButton;
 class QHostView;
 
 Q_DECLARE_METATYPE(DiscoverEntry)
+Q_DECLARE_METATYPE(DiscoverInterface)
 
-// One discovery run per start. It touches no widget: the list learns what
-// happens through these signals, which Qt queues to the GUI thread in the
-// order they are emitted.
+// One run per start: the setups and installs asked for meanwhile, then a
+// discovery. It touches no widget: the list learns what happens through
+// these signals, which Qt queues to the GUI thread in the order they are
+// emitted.
 class HostUpdateThread : public QThread
 {
     Q_OBJECT
 
   public:
     ~HostUpdateThread() override;
+    // Only while the thread is not running; the run takes them.
+    void setRequests(QList<SetupRequest> requests) { pending = std::move(requests); }
 
   signals:
     void listCleared();
-    void deviceFound(const DiscoverEntry &entry, const QString &interfaceName);
+    void deviceFound(const DiscoverEntry &entry, const DiscoverInterface &where);
+    void deviceSkipped(const DiscoverEntry &entry);
+    void statusMessage(const QString &line);
 
   protected:
     void run() override;
+
+  private:
+    QList<SetupRequest> pending;
 };
 
 class QHostView : public QTreeWidget
@@ -41,7 +54,12 @@ class QHostView : public QTreeWidget
 
     explicit QHostView(QWidget *parent = nullptr, const char *name = nullptr);
 
-    void add_item(const DiscoverEntry *entry);
+    // Appends a row for a device found through where (the wildcard address
+    // when null).
+    void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr);
+    // Marks the row listed under the address of a skipped reply when the
+    // reply came from another device.
+    void add_skipped(const DiscoverEntry *entry);
     bool openurl(const QString &ip);
     // Empties the list before a run's first row.
     void purge_items();
@@ -54,24 +72,34 @@ class QHostView : public QTreeWidget
   signals:
     // A run has ended and the button is enabled again; rows is how many it listed.
     void refresh_done(int rows);
+    // One line for the window's status line.
+    void statusMessage(const QString &line);
 
   private:
-    void startRun();
+    void startRun(const SetupRequest *request = nullptr);
+    void startWorker();
     void runEnded();
     void widenFirmwareColumn(QTreeWidgetItem *item);
+    void sortOnFirstClick(int column);
+    void showRowMenu(const QPoint &position);
 
     friend int do_discover(QHostView *list, in_addr *local);
 
     QMutex updateMutex;
     HostUpdateThread updateThread;
-    // Whether a run is in progress or about to start, and whether another was
-    // asked for meanwhile; only the GUI thread reads or writes them.
+    // Whether a run is in progress or about to start, whether another was
+    // asked for meanwhile, and the setups it is to carry; only the GUI
+    // thread touches them.
     bool running = false;
     bool restartPending = false;
+    QList<SetupRequest> queuedRequests;
+    // The row listed under each address in this run.
+    QHash<quint32, HostItem *> rowsByAddress;
 };
 
-// Fills list with the devices that answer a discovery run from local;
-// returns 0 once the replies have been collected, -1 when no request went out.
+// Fills list with the devices that answer a discovery run from local (from
+// every broadcast interface when it is the wildcard address); returns 0 once
+// the replies have been collected, -1 when no request went out.
 int do_discover(QHostView *list, in_addr *local);
 
 extern QHostView *view;

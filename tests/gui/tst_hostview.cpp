@@ -4,11 +4,14 @@
 #include "qhostview.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,9 +45,37 @@ QStringList rowTexts(int row)
     return texts;
 }
 
+// The dialog's widgets from the top: label, IP, netmask, DHCP, file, button.
+QWidget *dialogWidget(int position)
+{
+    return dia->layout()->itemAt(position)->widget();
+}
+
 QLineEdit *dialogField(int position)
 {
-    return qobject_cast<QLineEdit *>(dia->layout()->itemAt(position)->widget());
+    return qobject_cast<QLineEdit *>(dialogWidget(position));
+}
+
+void setDialogFields(const QStringList &texts)
+{
+    const int positions[] = {1, 2, 4};
+    for (int i = 0; i < 3; ++i)
+        dialogField(positions[i])->setText(texts[i]);
+}
+
+const QStringList prompts = {"Enter new IP", "Enter new netmask", "Enter file to be uploaded"};
+
+QString toolTip(int row)
+{
+    return view->topLevelItem(row)->data(QHostView::Ip, Qt::ToolTipRole).toString();
+}
+
+QStringList addressesInViewOrder()
+{
+    QStringList addresses;
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        addresses << view->topLevelItem(row)->text(QHostView::Ip);
+    return addresses;
 }
 
 // Runs handle on the setup dialog if the next pass of an event loop finds it
@@ -112,7 +143,7 @@ class TestHostView : public QObject
 
     void init()
     {
-        view->clear();
+        view->purge_items();
         QFile::remove(browserLog);
     }
 
@@ -259,7 +290,7 @@ class TestHostView : public QObject
 
         QString shownMac;
         onDialog(this, [&] {
-            shownMac = qobject_cast<QLabel *>(dia->layout()->itemAt(0)->widget())->text();
+            shownMac = qobject_cast<QLabel *>(dialogWidget(0))->text();
             dia->reject();
         });
         doubleClickCell(1, column);
@@ -285,8 +316,8 @@ class TestHostView : public QObject
         QString secondMac;
         QStringList fields;
         onDialog(this, [&] {
-            secondMac = qobject_cast<QLabel *>(dia->layout()->itemAt(0)->widget())->text();
-            for (int i = 1; i <= 3; ++i)
+            secondMac = qobject_cast<QLabel *>(dialogWidget(0))->text();
+            for (int i : {1, 2, 4})
                 fields << dialogField(i)->text();
             dia->reject();
         });
@@ -294,6 +325,7 @@ class TestHostView : public QObject
         QCOMPARE(secondMac, QString("2:0:0:0:0:2"));
         QCOMPARE(fields,
                  (QStringList{"192.0.2.50", "Enter new netmask", "Enter file to be uploaded"}));
+        setDialogFields(prompts);
     }
 
     void acceptStartsNewRun()
@@ -301,14 +333,158 @@ class TestHostView : public QObject
         DiscoverEntry entry = device("192.0.2.1", "2:0:0:0:0:1");
         view->add_item(&entry);
         QSignalSpy done(view, &QHostView::refresh_done);
-        onDialog(this,
-                 [] { QTest::mouseClick(dia->layout()->itemAt(4)->widget(), Qt::LeftButton); });
+        QSignalSpy status(view, &QHostView::statusMessage);
+        onDialog(this, [] { QTest::mouseClick(dialogWidget(5), Qt::LeftButton); });
         view->doubleClickedItem(view->topLevelItem(0), QPoint(), QHostView::Netmask);
         QVERIFY(!discoverButton->isEnabled());
         QVERIFY(done.wait(10000));
         QCOMPARE(done.at(0).at(0).toInt(), 0);
         QCOMPARE(view->topLevelItemCount(), 0);
         QVERIFY(discoverButton->isEnabled());
+        // Untouched prompts ask for no setup and no install.
+        QCOMPARE(status.count(), 0);
+    }
+
+    void acceptNamesFieldsNotUnderstood()
+    {
+        DiscoverEntry entry = device("192.0.2.1", "2:0:0:0:0:1");
+        view->add_item(&entry);
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QSignalSpy status(view, &QHostView::statusMessage);
+        onDialog(this, [] {
+            setDialogFields({"300.1.2.3", "255.255.255.0", "/nonexistent/image"});
+            QTest::mouseClick(dialogWidget(5), Qt::LeftButton);
+        });
+        view->doubleClickedItem(view->topLevelItem(0), QPoint(), QHostView::Mac);
+        QVERIFY(done.wait(10000));
+        setDialogFields(prompts);
+
+        // One line naming both fields; no exchange ran, so no other line.
+        QCOMPARE(status.count(), 1);
+        const QString line = status.at(0).at(0).toString();
+        QVERIFY2(line.startsWith("2:0:0:0:0:1: not sent:") && line.contains("IP field") &&
+                     line.contains("file field") && !line.contains("netmask"),
+                 qPrintable(line));
+        QCOMPARE(box->findChild<QLabel *>("statusLine")->text(), line);
+    }
+
+    void conflictsMarkTheListedRow_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QStringList>("skipped");
+        QTest::addColumn<QString>("tip");
+
+        QTest::newRow("same device again")
+            << "192.0.2.1" << QStringList{"2:0:0:0:0:1", "2:0:0:0:0:1"} << QString();
+        QTest::newRow("another device, answering twice")
+            << "192.0.2.1" << QStringList{"2:0:0:0:0:2", "2:0:0:0:0:2"}
+            << "Address conflict: also answered by 2:0:0:0:0:2";
+        QTest::newRow("two others")
+            << "192.0.2.1" << QStringList{"2:0:0:0:0:2", "2:0:0:0:0:1", "2:0:0:0:0:3"}
+            << "Address conflict: also answered by 2:0:0:0:0:2, 2:0:0:0:0:3";
+        QTest::newRow("devices without an address")
+            << "0.0.0.0" << QStringList{"2:0:0:0:0:2", "2:0:0:0:0:3"}
+            << "2 more device(s) without an address are hidden behind this row: "
+               "2:0:0:0:0:2, 2:0:0:0:0:3";
+    }
+
+    void conflictsMarkTheListedRow()
+    {
+        QFETCH(QString, address);
+        QFETCH(QStringList, skipped);
+        QFETCH(QString, tip);
+        DiscoverEntry listed = device(qPrintable(address), "2:0:0:0:0:1");
+        DiscoverEntry bystander = device("192.0.2.77", "2:0:0:0:0:77");
+        view->add_item(&listed);
+        view->add_item(&bystander);
+        for (const QString &mac : skipped) {
+            DiscoverEntry reply = device(qPrintable(address), qPrintable(mac));
+            view->add_skipped(&reply);
+        }
+        QCOMPARE(!view->topLevelItem(0)->icon(QHostView::Ip).isNull(), !tip.isEmpty());
+        QCOMPARE(toolTip(0).section('\n', 1), tip);
+        QVERIFY(view->topLevelItem(1)->icon(QHostView::Ip).isNull());
+
+        // The next run forgets the rows: a late skip finds nothing to mark.
+        view->purge_items();
+        view->add_skipped(&bystander);
+    }
+
+    void toolTipNamesTheInterface()
+    {
+        DiscoverInterface where{};
+        std::strcpy(where.name, "veth-lab");
+        inet_pton(AF_INET, "192.0.2.254", &where.addr);
+        DiscoverEntry entries[] = {device("192.0.2.1", "2:0:0:0:0:1"),
+                                   device("192.0.2.2", "2:0:0:0:0:2")};
+        view->add_item(&entries[0], &where);
+        view->add_item(&entries[1]);
+        QCOMPARE(toolTip(0), QString("Found on veth-lab (192.0.2.254)"));
+        QCOMPARE(toolTip(1), QString("Found through the default interface (any address)"));
+    }
+
+    void headerSortsAddressesAsNumbers()
+    {
+        DiscoverEntry entries[] = {device("192.0.2.10", "2:0:0:0:0:1", "c", "", "255.255.255.0"),
+                                   device("192.0.2.9", "2:0:0:0:0:2", "a", "", "255.0.0.0"),
+                                   device("192.0.2.100", "2:0:0:0:0:3", "b", "", "255.255.0.0")};
+        for (const DiscoverEntry &entry : entries)
+            view->add_item(&entry);
+        QCOMPARE(addressesInViewOrder(), (QStringList{"192.0.2.10", "192.0.2.9", "192.0.2.100"}));
+
+        struct {
+            int column;
+            QStringList ascending;
+        } const sorts[] = {
+            {QHostView::Ip, {"192.0.2.9", "192.0.2.10", "192.0.2.100"}},
+            {QHostView::Netmask, {"192.0.2.9", "192.0.2.100", "192.0.2.10"}},
+            {QHostView::Hostname, {"192.0.2.9", "192.0.2.100", "192.0.2.10"}},
+        };
+        QHeaderView *header = view->header();
+        for (const auto &sort : sorts) {
+            const QPoint at(header->sectionViewportPosition(sort.column) + 5, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+            QStringList expected = sort.ascending;
+            if (header->sortIndicatorOrder() == Qt::DescendingOrder)
+                std::reverse(expected.begin(), expected.end());
+            QCOMPARE(header->sortIndicatorSection(), sort.column);
+            QCOMPARE(addressesInViewOrder(), expected);
+        }
+        view->setSortingEnabled(false);
+    }
+
+    void rowMenuCopies_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("IP") << "Copy IP"
+                            << "192.0.2.10";
+        QTest::newRow("MAC") << "Copy MAC"
+                             << "0:a:95:1:2b:ff";
+        QTest::newRow("row") << "Copy row"
+                             << "192.0.2.10\t255.255.255.0\t0:a:95:1:2b:ff\tdev\tfw 1";
+    }
+
+    void rowMenuCopies()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, copied);
+        DiscoverEntry entry = device("192.0.2.10", "0:a:95:1:2b:ff", "dev", "fw 1");
+        view->add_item(&entry);
+        QGuiApplication::clipboard()->clear();
+        QTimer::singleShot(0, this, [action] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            for (QAction *item : menu->actions())
+                if (item->text() == action)
+                    item->trigger();
+            menu->close();
+        });
+        const QPoint at = cellPoint(0, QHostView::Hostname);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &event);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 
     void startDuringRunWaitsForIt()

@@ -2,6 +2,7 @@
 #include "output_capture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -28,12 +29,13 @@ class TestInstallDialog : public QObject
         auto *box = qobject_cast<QVBoxLayout *>(dialog.layout());
         QVERIFY(box != nullptr);
         QCOMPARE(box->contentsMargins(), QMargins(10, 10, 10, 10));
-        QCOMPARE(box->count(), 5);
+        QCOMPARE(box->count(), 6);
 
-        const char *texts[] = {"Mac", "Enter new IP", "Enter new netmask",
-                               "Enter file to be uploaded", "Setup"};
-        const char *classes[] = {"QLabel", "QLineEdit", "QLineEdit", "dClickLineEdit",
-                                 "QPushButton"};
+        const char *texts[] = {
+            "Mac",  "Enter new IP", "Enter new netmask", "DHCP", "Enter file to be uploaded",
+            "Setup"};
+        const char *classes[] = {"QLabel",    "QLineEdit",      "QLineEdit",
+                                 "QCheckBox", "dClickLineEdit", "QPushButton"};
         for (int i = 0; i < box->count(); ++i) {
             QWidget *widget = widgetAt(i);
             QCOMPARE(widget->metaObject()->className(), classes[i]);
@@ -43,6 +45,41 @@ class TestInstallDialog : public QObject
             if (auto *line = qobject_cast<QLineEdit *>(widget))
                 QVERIFY(line->placeholderText().isEmpty());
         }
+        QVERIFY(!qobject_cast<QCheckBox *>(widgetAt(3))->isChecked());
+    }
+
+    // A field still showing its prompt asks for nothing.
+    void fields_data()
+    {
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("read");
+        const QStringList prompts = {"Enter new IP", "Enter new netmask",
+                                     "Enter file to be uploaded"};
+        QTest::newRow("prompts") << prompts << QStringList{"", "", ""};
+        QTest::newRow("typed") << QStringList{"192.0.2.5", " 255.255.255.0 ", "/tmp/image"}
+                               << QStringList{"192.0.2.5", "255.255.255.0", "/tmp/image"};
+        QTest::newRow("prompt among typed") << QStringList{"192.0.2.5", "Enter new netmask", "x"}
+                                            << QStringList{"192.0.2.5", "", "x"};
+    }
+
+    void fields()
+    {
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, read);
+        const int positions[] = {1, 2, 4};
+        for (int i = 0; i < 3; ++i)
+            edit(positions[i])->setText(typed[i]);
+        auto *dhcp = qobject_cast<QCheckBox *>(widgetAt(3));
+        for (bool checked : {false, true}) {
+            dhcp->setChecked(checked);
+            const SetupFields fields = dialog.fields();
+            QCOMPARE((QStringList{fields.ip, fields.netmask, fields.file}), read);
+            QCOMPARE(fields.dhcp, checked);
+        }
+        dhcp->setChecked(false);
+        const char *prompts[] = {"Enter new IP", "Enter new netmask", "Enter file to be uploaded"};
+        for (int i = 0; i < 3; ++i)
+            edit(positions[i])->setText(prompts[i]);
     }
 
     void setMacChangesOnlyTheLabel()
@@ -57,7 +94,7 @@ class TestInstallDialog : public QObject
     void setupAcceptsEscapeRejects()
     {
         dialog.show();
-        QTest::mouseClick(widgetAt(4), Qt::LeftButton);
+        QTest::mouseClick(widgetAt(5), Qt::LeftButton);
         QVERIFY(dialog.isHidden());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
@@ -73,8 +110,8 @@ class TestInstallDialog : public QObject
         QTest::addColumn<bool>("pick");
         QTest::addColumn<bool>("chooser");
         // Cancelling first: the chooser then still starts in "/".
-        QTest::newRow("file field, cancel") << 3 << false << true;
-        QTest::newRow("file field, pick") << 3 << true << true;
+        QTest::newRow("file field, cancel") << 4 << false << true;
+        QTest::newRow("file field, pick") << 4 << true << true;
         QTest::newRow("IP field") << 1 << false << false;
         QTest::newRow("netmask field") << 2 << false << false;
     }

@@ -1,0 +1,93 @@
+#include "hostitem.h"
+#include "qhostview.h"
+
+#include <QStyle>
+#include <arpa/inet.h>
+#include <cstring>
+
+namespace
+{
+
+QString mac_text(const ether_addr &mac)
+{
+    char text[18];
+    return QString::fromLatin1(ether_ntoa_r(&mac, text));
+}
+
+QString address_text(const in_addr &address)
+{
+    char text[INET_ADDRSTRLEN];
+    return QString::fromLatin1(inet_ntop(AF_INET, &address, text, sizeof(text)));
+}
+
+// A text field of the record as Latin-1, stopping at the field's end even
+// when the terminator is missing.
+template <size_t N> QString latin1_field(const char (&field)[N])
+{
+    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, N)));
+}
+
+} // namespace
+
+HostItem::HostItem(QTreeWidget *view, const DiscoverEntry &entry, const DiscoverInterface &where)
+    : QTreeWidgetItem(view,
+                      {address_text(entry.ipaddr), address_text(entry.netmask), mac_text(entry.mac),
+                       latin1_field(entry.hostname), latin1_field(entry.firmware)}),
+      mac_(entry.mac), address(entry.ipaddr), netmask(entry.netmask), where(where)
+{
+}
+
+void HostItem::addConflict(const ether_addr &other)
+{
+    const QString text = mac_text(other);
+    if (std::memcmp(&other, &mac_, sizeof(mac_)) == 0 || conflicts.contains(text))
+        return;
+    if (conflicts.isEmpty())
+        setIcon(QHostView::Ip, treeWidget()->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    conflicts.append(text);
+    emitDataChanged();
+}
+
+QString HostItem::rowText() const
+{
+    QStringList texts;
+    for (int c = 0; c < columnCount(); ++c)
+        texts << text(c);
+    return texts.join('\t');
+}
+
+// Built when asked for, so thousands of rows carry no tool tip text.
+QVariant HostItem::data(int column, int role) const
+{
+    if (role == Qt::ToolTipRole)
+        return toolTip();
+    return QTreeWidgetItem::data(column, role);
+}
+
+QString HostItem::toolTip() const
+{
+    QString tip = where.name[0] == '\0'
+                      ? QString("Found through the default interface (any address)")
+                      : QString("Found on %1 (%2)")
+                            .arg(QString::fromLatin1(where.name), address_text(where.addr));
+    if (conflicts.isEmpty())
+        return tip;
+    if (address.s_addr == 0)
+        return tip +
+               QString("\n%1 more device(s) without an address are hidden behind this row: %2")
+                   .arg(conflicts.size())
+                   .arg(conflicts.join(", "));
+    return tip + QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
+}
+
+// Addresses and netmasks sort as numbers, the rest as text.
+bool HostItem::operator<(const QTreeWidgetItem &other) const
+{
+    const int column = treeWidget()->sortColumn();
+    const auto *host = dynamic_cast<const HostItem *>(&other);
+    if (host == nullptr || (column != QHostView::Ip && column != QHostView::Netmask))
+        return QTreeWidgetItem::operator<(other);
+    const in_addr mine = column == QHostView::Ip ? address : netmask;
+    const in_addr theirs = column == QHostView::Ip ? host->address : host->netmask;
+    return ntohl(mine.s_addr) < ntohl(theirs.s_addr);
+}

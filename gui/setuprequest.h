@@ -1,0 +1,41 @@
+// What an accepted "Setup Device" dialog asks of a device, and the plain words
+// the window shows for how each exchange ended.
+#pragma once
+
+#include "discover.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// The dialog's fields; a field left at its prompt is empty.
+struct SetupFields {
+    QString ip;
+    QString netmask;
+    bool dhcp = false;
+    QString file;
+};
+
+struct SetupRequest {
+    ether_addr mac{};
+    QString macText;
+    // The address of the interface the device was found on.
+    in_addr local{};
+    bool setup = false;
+    in_addr ipaddr{};
+    in_addr netmask{};
+    bool dhcp = false;
+    bool install = false;
+    QByteArray image;
+};
+
+// Fills the exchanges of request from the fields. Returns what was not
+// understood, as one line for the status line, or an empty string.
+QString read_setup_fields(const SetupFields &fields, SetupRequest *request);
+
+QString describe_setup(const ExchangeReport &report);
+QString describe_install(const ExchangeReport &report);
+
+// Runs the setup, then the install, that request asks for, on the calling
+// thread; says one line per exchange, and the upload's progress, through say.
+void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say);
