@@ -1,3 +1,4 @@
+#include "dialog_driver.h"
 #include "mainwindow.h"
 #include "output_capture.h"
 #include "qhostview.h"
@@ -7,8 +8,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <csignal>
 #include <net/if.h>
@@ -48,6 +51,12 @@ class SimDevices
         return "the simulated devices never got ready";
     }
 
+    QByteArray log() const
+    {
+        QFile file(dir.filePath("sim.log"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
   private:
     QTemporaryDir dir;
     QProcess process;
@@ -82,6 +91,14 @@ class TestDiscoveryRun : public QObject
     // The list and the button as each row arrives.
     int rowsBeforeFirstInsert = -1;
     bool enabledDuringInsert = false;
+
+    // Presses "Discover" and waits for the run to end.
+    bool discover()
+    {
+        QSignalSpy done(view, &QHostView::refresh_done);
+        press();
+        return done.wait(20000);
+    }
 
     void press()
     {
@@ -156,6 +173,86 @@ class TestDiscoveryRun : public QObject
         QCOMPARE(err.count("skipping duplicate or conflicting device on address "), skipped);
         // The run ends only after 2 seconds without any datagram.
         QVERIFY(sinceRequests.elapsed() >= 1900);
+    }
+
+    void setupDialogDrivesExchanges_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<int>("imageSize");
+        // The last status line without its "Setup of MAC: " or "Install on
+        // MAC: " start, the device's address in the next run, and a line the
+        // device must have logged.
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("listedAfter");
+        QTest::addColumn<QString>("logged");
+
+        QTest::newRow("setup accepted")
+            << "addr=127.1.0.1" << QStringList{"127.1.0.50", "255.255.0.0", prompts[2]} << 0
+            << "success"
+            << "127.1.0.50"
+            << "netmask=255.255.0.0 dhcp=0 result=2";
+        QTest::newRow("setup forbidden")
+            << "addr=127.1.0.1,setup=1" << QStringList{"127.1.0.50", "255.255.0.0", prompts[2]} << 0
+            << "setup forbidden"
+            << "127.1.0.1"
+            << "result=1";
+        QTest::newRow("image sent")
+            << "addr=127.1.0.1" << QStringList{prompts[0], prompts[1], "image"} << 5000
+            << "image sent (5000 bytes)"
+            << "127.1.0.1"
+            << "size=5000 received=5000";
+        QTest::newRow("install forbidden")
+            << "addr=127.1.0.1,install=1" << QStringList{prompts[0], prompts[1], "image"} << 10
+            << "install forbidden"
+            << "127.1.0.1"
+            << "install session=";
+        QTest::newRow("device hangs up during the upload")
+            << "addr=127.1.0.1,close-after=1000" << QStringList{prompts[0], prompts[1], "image"}
+            << (16 << 20) << "upload failed after"
+            << "127.1.0.1"
+            << "status=closed";
+    }
+
+    void setupDialogDrivesExchanges()
+    {
+        QFETCH(QString, device);
+        QFETCH(QStringList, fields);
+        QFETCH(int, imageSize);
+        QFETCH(QString, status);
+        QFETCH(QString, listedAfter);
+        QFETCH(QString, logged);
+        SimDevices sim;
+        const QString error = sim.start({device});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QTemporaryFile image;
+        QVERIFY(image.open());
+        image.write(QByteArray(imageSize, 'i'));
+        image.flush();
+        fields.replaceInStrings(QRegularExpression("^image$"), image.fileName());
+
+        QVERIFY(discover());
+        QCOMPARE(view->topLevelItemCount(), 1);
+        const QString mac = view->topLevelItem(0)->text(QHostView::Mac);
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QSignalSpy said(view, &QHostView::statusMessage);
+        onDialog(this, [fields] {
+            setDialogFields(fields);
+            QTest::mouseClick(dialogWidget(5), Qt::LeftButton);
+        });
+        view->doubleClickedItem(view->topLevelItem(0), QPoint(), QHostView::Hostname);
+        QVERIFY(done.wait(30000));
+        setDialogFields(prompts);
+
+        QVERIFY(!said.isEmpty());
+        const QString last = said.last().at(0).toString();
+        QVERIFY2(
+            last.startsWith((imageSize > 0 ? "Install on " : "Setup of ") + mac + ": " + status),
+            qPrintable(last));
+        if (status.startsWith("image sent"))
+            QVERIFY(said.at(said.count() - 2).at(0).toString().endsWith("of 5000 bytes sent"));
+        QCOMPARE(listedAddresses(), QStringList{listedAfter});
+        QVERIFY2(sim.log().contains(logged.toLatin1()), sim.log().constData());
     }
 
     void nextRunStartsWithEmptyList()

@@ -1,3 +1,4 @@
+#include "dialog_driver.h"
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "output_capture.h"
@@ -19,7 +20,6 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <cstring>
-#include <functional>
 #include <memory>
 
 namespace
@@ -45,26 +45,6 @@ QStringList rowTexts(int row)
     return texts;
 }
 
-// The dialog's widgets from the top: label, IP, netmask, DHCP, file, button.
-QWidget *dialogWidget(int position)
-{
-    return dia->layout()->itemAt(position)->widget();
-}
-
-QLineEdit *dialogField(int position)
-{
-    return qobject_cast<QLineEdit *>(dialogWidget(position));
-}
-
-void setDialogFields(const QStringList &texts)
-{
-    const int positions[] = {1, 2, 4};
-    for (int i = 0; i < 3; ++i)
-        dialogField(positions[i])->setText(texts[i]);
-}
-
-const QStringList prompts = {"Enter new IP", "Enter new netmask", "Enter file to be uploaded"};
-
 QString toolTip(int row)
 {
     return view->topLevelItem(row)->data(QHostView::Ip, Qt::ToolTipRole).toString();
@@ -76,16 +56,6 @@ QStringList addressesInViewOrder()
     for (int row = 0; row < view->topLevelItemCount(); ++row)
         addresses << view->topLevelItem(row)->text(QHostView::Ip);
     return addresses;
-}
-
-// Runs handle on the setup dialog if the next pass of an event loop finds it
-// shown modally; the dialog's own exec loop is such a pass.
-void onDialog(QObject *context, std::function<void()> handle)
-{
-    QTimer::singleShot(0, context, [handle] {
-        if (QApplication::activeModalWidget() == dia)
-            handle();
-    });
 }
 
 // A point inside the cell that stays in sight however wide the column is.
