@@ -20,6 +20,10 @@ step "protocol tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ./scripts/build.sh build-asan -DDEVSCOUT_SANITIZE=address,undefined -DDEVSCOUT_BUILD_GUI=OFF
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
 
+step "window tests under ThreadSanitizer"
+./scripts/build.sh build-tsan -DDEVSCOUT_SANITIZE=thread
+(cd build-tsan && ctest --output-on-failure -j "$(nproc)" -R '^gui[.]')
+
 step "fuzzing the packet decoder for ${fuzz_seconds} seconds"
 ./scripts/fuzz.sh "$fuzz_seconds"
 
