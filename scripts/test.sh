@@ -12,6 +12,9 @@ step() { printf '\n=== %s\n' "$*"; }
 step "dependencies"
 ./scripts/install-deps.sh
 
+step "formatting"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 step "build and test"
 ./scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$(nproc)")
