@@ -89,77 +89,6 @@ TEST_F(Wire, RequestAndAckAreThreeBytes)
     EXPECT_EQ(device_receive(), (Bytes{3, 0x5e, 0xa1}));
 }
 
-struct ReadCase {
-    const char *name;
-    Bytes datagram;
-    int result;
-    const char *lines;
-    bool acknowledged;
-};
-
-void PrintTo(const ReadCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class Reads : public Wire, public testing::WithParamInterface<ReadCase>
-{
-};
-
-TEST_P(Reads, AcceptOnlyRepliesOfTheSession)
-{
-    const ReadCase &c = GetParam();
-    DiscoverEntry entry;
-    std::memset(&entry, 0x77, sizeof(entry));
-    DiscoverEntry before = entry;
-    device_send(c.datagram);
-    CaptureStderr();
-    EXPECT_EQ(read_discover_reply(host_, session_, &entry), c.result);
-    EXPECT_EQ(GetCapturedStderr(), c.lines);
-    EXPECT_EQ(device_receive(), c.acknowledged ? (Bytes{3, 0x5e, 0xa1}) : Bytes{});
-    if (c.result != 1)
-        EXPECT_EQ(std::memcmp(&entry, &before, sizeof(entry)), 0);
-    else
-        EXPECT_EQ(entry.type, DISCOVER_REPLY);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Reads,
-    testing::Values(
-        ReadCase{"matching",
-                 {2, 0x5e, 0xa1, 5, 1, 'h'},
-                 1,
-                 "read_discover_reply: we got a reply :-)\n",
-                 true},
-        ReadCase{"other_session",
-                 {2, 0x5e, 0xa2},
-                 0,
-                 "read_discover_reply: this isn't the reply we want\n",
-                 false},
-        ReadCase{"session_bytes_swapped",
-                 {2, 0xa1, 0x5e},
-                 0,
-                 "read_discover_reply: this isn't the reply we want\n",
-                 false},
-        ReadCase{"request_echo",
-                 {1, 0x5e, 0xa1},
-                 0,
-                 "read_discover_reply: this doesn't look like a discover reply at all\n",
-                 false},
-        ReadCase{"empty",
-                 {},
-                 0,
-                 "parse_discover_packet: too short packet (only 0 bytes)\n"
-                 "read_discover_packet: got b0rked packet\n",
-                 false},
-        ReadCase{"cut_attribute",
-                 {2, 0x5e, 0xa1, 1, 9, 'x'},
-                 0,
-                 "parse_discover_packet: packet is b0rked, not enough space for attribute\n"
-                 "read_discover_packet: got b0rked packet\n",
-                 false}),
-    [](const testing::TestParamInfo<ReadCase> &info) { return info.param.name; });
-
 TEST_F(Wire, LongDatagramIsDecodedFromItsFirst255Bytes)
 {
     Bytes datagram = {2, 0x5e, 0xa1, 1, 250};
@@ -179,23 +108,6 @@ TEST_F(Wire, NullRecordIsStillAcknowledged)
     EXPECT_EQ(read_discover_reply(host_, session_, nullptr), 1);
     GetCapturedStderr();
     EXPECT_EQ(device_receive(), (Bytes{3, 0x5e, 0xa1}));
-}
-
-TEST_F(Wire, ReadPacketReportsTheSender)
-{
-    device_send({7, 1, 2, 8, 1, 2});
-    DiscoverEntry entry;
-    sockaddr_in from{};
-    EXPECT_EQ(read_discover_packet(host_, &entry, &from), 1);
-    EXPECT_EQ(ntohs(from.sin_port), DISCOVER_PORT);
-    EXPECT_EQ(entry.result, 2);
-}
-
-TEST_F(Wire, SilenceEndsTheReadAfterTheTimeout)
-{
-    CaptureStderr();
-    EXPECT_EQ(read_discover_reply(host_, session_, nullptr), -1);
-    EXPECT_EQ(GetCapturedStderr(), "read_discover_packet: timeout\n");
 }
 
 TEST(Socket, FailedBindLeavesNoDescriptor)
