@@ -125,26 +125,28 @@ class TestDiscoveryRun : public QObject
         QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<int>("skipped");
+        // Rows marked because another device answered for their address.
+        QTest::addColumn<int>("marked");
 
         QTest::newRow("answers all three requests")
-            << QStringList{"addr=127.1.0.1"} << QStringList{"127.1.0.1"} << 2;
+            << QStringList{"addr=127.1.0.1"} << QStringList{"127.1.0.1"} << 2 << 0;
         QTest::newRow("several devices, each once")
             << QStringList{"addr=127.1.0.1,answer=first", "addr=127.1.0.2,host=b%e9",
                            "addr=127.1.0.3,answer=first,fw=long%20firmware%20text"}
-            << QStringList{"127.1.0.1", "127.1.0.2", "127.1.0.3"} << 2;
+            << QStringList{"127.1.0.1", "127.1.0.2", "127.1.0.3"} << 2 << 0;
         QTest::newRow("duplicate address")
             << QStringList{"addr=127.1.0.1,ip=127.9.9.9,answer=first",
                            "addr=127.1.0.2,ip=127.9.9.9,answer=first"}
-            << QStringList{"127.9.9.9"} << 1;
+            << QStringList{"127.9.9.9"} << 1 << 1;
         QTest::newRow("devices without an address")
             << QStringList{"addr=127.1.0.1,ip=none,answer=first",
                            "addr=127.1.0.2,ip=none,answer=first"}
-            << QStringList{"0.0.0.0"} << 1;
+            << QStringList{"0.0.0.0"} << 1 << 1;
         QTest::newRow("replies that are no reply to this run")
             << QStringList{"addr=127.1.0.1,answer=first", "addr=127.1.0.2,session=other",
                            "addr=127.1.0.3,reply=malformed", "addr=127.1.0.4,reply=wrongtype"}
-            << QStringList{"127.1.0.1"} << 0;
-        QTest::newRow("no devices") << QStringList() << QStringList() << 0;
+            << QStringList{"127.1.0.1"} << 0 << 0;
+        QTest::newRow("no devices") << QStringList() << QStringList() << 0 << 0;
     }
 
     void run()
@@ -152,6 +154,7 @@ class TestDiscoveryRun : public QObject
         QFETCH(QStringList, devices);
         QFETCH(QStringList, listed);
         QFETCH(int, skipped);
+        QFETCH(int, marked);
         SimDevices sim;
         if (!devices.isEmpty()) {
             const QString error = sim.start(devices);
@@ -171,6 +174,16 @@ class TestDiscoveryRun : public QObject
         QCOMPARE(listedAddresses(), listed);
         QCOMPARE(done.at(0).at(0).toInt(), listed.size());
         QCOMPARE(err.count("skipping duplicate or conflicting device on address "), skipped);
+        int markedRows = 0;
+        for (int row = 0; row < view->topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = view->topLevelItem(row);
+            markedRows += item->icon(QHostView::Ip).isNull() ? 0 : 1;
+            // Only loopback here, so the run used the wildcard address.
+            QVERIFY(item->data(QHostView::Ip, Qt::ToolTipRole)
+                        .toString()
+                        .startsWith("Found through the default interface"));
+        }
+        QCOMPARE(markedRows, marked);
         // The run ends only after 2 seconds without any datagram.
         QVERIFY(sinceRequests.elapsed() >= 1900);
     }
