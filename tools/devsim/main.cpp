@@ -4,10 +4,10 @@
 #include "device.h"
 #include "event_log.h"
 #include "event_tag.h"
+#include "fd_guard.h"
 #include "install_service.h"
 #include "netns_check.h"
 #include "options.h"
-#include "fd_guard.h"
 #include "responder.h"
 
 #include <arpa/inet.h>

@@ -4,9 +4,9 @@
 
 #include "device.h"
 #include "event_log.h"
+#include "fd_guard.h"
 #include "install_service.h"
 #include "reply_queue.h"
-#include "fd_guard.h"
 
 #include <random>
 
