@@ -2,18 +2,12 @@
 // private network namespace of its own.
 #include "exchange_fixture.h"
 #include "fd_guard.h"
-#include "run_program.h"
 
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace
 {
@@ -36,29 +30,18 @@ class CliTest : public ExchangeTest
     std::string requests_so_far()
     {
         const unsigned char marker[2] = {0xfe, 0xed};
-        in_addr any{};
+        const in_addr any{};
         FdGuard sock(set_discover_socket(&any));
-        sockaddr_in local{};
-        socklen_t length = sizeof(local);
-        if (sock.get() < 0 ||
-            getsockname(sock.get(), reinterpret_cast<sockaddr *>(&local), &length) < 0 ||
-            send_discover(sock.get(), marker) < 0)
-            return "cannot send the marker request";
-        // Its source port tells it apart from a command's request that drew
-        // the same session.
-        const std::string port = ":" + std::to_string(ntohs(local.sin_port)) + " ";
-        for (int i = 0; i < 500; ++i) {
-            std::string lines;
-            for (const std::string &line : sim_.lines()) {
-                if (line.find("session=feed") != std::string::npos &&
-                    line.find(port) != std::string::npos)
-                    return lines;
-                if (line.rfind("ready ", 0) != 0)
-                    lines += line + "\n";
-            }
-            usleep(10000);
+        if (send_discover(sock.get(), marker) < 0 || sim_.wait_for("discover session=feed").empty())
+            return "the marker request never reached the log";
+        std::string lines;
+        for (const std::string &line : sim_.lines_of("")) {
+            if (line.rfind("discover session=feed ", 0) == 0)
+                break;
+            if (line.rfind("ready ", 0) != 0)
+                lines += line + "\n";
         }
-        return "the marker request never reached the log";
+        return lines;
     }
 };
 
@@ -88,58 +71,41 @@ std::string write_file(const std::string &path, const std::string &contents)
     return path;
 }
 
-// --- Bad usage: exit status 2, a message naming the argument, nothing sent.
-
-struct BadUsage {
-    const char *name;
-    const char *command;
-    const char *named; // in the message
-};
-
-void PrintTo(const BadUsage &c, std::ostream *os)
+// Bad usage: exit status 2, a message naming the argument, nothing sent.
+TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing)
 {
-    *os << c.name;
-}
-
-class BadUsageTest : public CliTest, public testing::WithParamInterface<BadUsage>
-{
-};
-
-TEST_P(BadUsageTest, ExitsTwoAndSendsNothing)
-{
+    const std::pair<const char *, const char *> cases[] = {
+        // command, what the message names
+        {"setup zz 127.3.0.1 255.0.0.0", "MAC address 'zz'"},
+        {"setup 2:0:0:0:0:1:7 127.3.0.1 255.0.0.0", "MAC address"},
+        {"setup 02:00:00:00:00:0g 127.3.0.1 255.0.0.0", "MAC address"},
+        {"install 02-00-00-00-00-01 /etc/hostname", "MAC address"},
+        {"setup 2:0:0:0:0:1 127.3.0 255.0.0.0", "IP address '127.3.0'"},
+        {"setup 2:0:0:0:0:1 127.3.0.1 255.0.255.0", "netmask '255.0.255.0'"},
+        {"setup 2:0:0:0:0:1 127.3.0.1", "setup takes MAC IP NETMASK"},
+        {"install 2:0:0:0:0:1 /nonexistent", "image '/nonexistent'"},
+        {"install 2:0:0:0:0:1 /tmp", "image '/tmp': not a regular file"},
+        {"discover --json --csv", "--json and --csv"},
+        {"discover --dhcp", "dhcp"},
+        {"discover --interface nosuch0", "--interface 'nosuch0'"},
+        {"discover --bind 127.9.9.9", "--bind '127.9.9.9'"},
+        {"--interface lo --bind 127.0.0.1 discover", "--bind"},
+        {"frobnicate", "unknown command 'frobnicate'"},
+        {"", "no command"},
+    };
     ASSERT_TRUE(start_sim({"--devices", "1"}));
-    ProgramResult result = cli(GetParam().command);
-    EXPECT_EQ(result.status, 2) << result.err;
-    EXPECT_NE(result.err.find(GetParam().named), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "");
+    for (const auto &[command, named] : cases) {
+        SCOPED_TRACE(command);
+        ProgramResult result = cli(command);
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
     EXPECT_EQ(requests_so_far(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, BadUsageTest,
-    testing::Values(
-        BadUsage{"MacText", "setup zz 127.3.0.1 255.0.0.0", "MAC address 'zz'"},
-        BadUsage{"MacSevenBytes", "setup 2:0:0:0:0:1:7 127.3.0.1 255.0.0.0", "MAC address"},
-        BadUsage{"MacNotHex", "setup 02:00:00:00:00:0g 127.3.0.1 255.0.0.0", "MAC address"},
-        BadUsage{"MacDashes", "install 02-00-00-00-00-01 /etc/hostname", "MAC address"},
-        BadUsage{"IpThreeParts", "setup 2:0:0:0:0:1 127.3.0 255.0.0.0", "IP address '127.3.0'"},
-        BadUsage{"NetmaskHoles", "setup 2:0:0:0:0:1 127.3.0.1 255.0.255.0",
-                 "netmask '255.0.255.0'"},
-        BadUsage{"NetmaskMissing", "setup 2:0:0:0:0:1 127.3.0.1", "setup takes MAC IP NETMASK"},
-        BadUsage{"ImageMissing", "install 2:0:0:0:0:1 /nonexistent", "image '/nonexistent'"},
-        BadUsage{"ImageDirectory", "install 2:0:0:0:0:1 /tmp", "image '/tmp': not a regular file"},
-        BadUsage{"JsonAndCsv", "discover --json --csv", "--json and --csv"},
-        BadUsage{"OptionOfAnotherCommand", "discover --dhcp", "dhcp"},
-        BadUsage{"UnknownInterface", "discover --interface nosuch0", "--interface 'nosuch0'"},
-        BadUsage{"ForeignBindAddress", "discover --bind 127.9.9.9", "--bind '127.9.9.9'"},
-        BadUsage{"InterfaceAndBind", "--interface lo --bind 127.0.0.1 discover", "--bind"},
-        BadUsage{"UnknownCommand", "frobnicate", "unknown command 'frobnicate'"},
-        BadUsage{"NoCommand", "", "no command"}),
-    [](const testing::TestParamInfo<BadUsage> &info) { return info.param.name; });
-
-// --- Discovery output: valid for every byte a device may send.
-
-// Two devices carry every byte from 1 to 255 in their texts; a NUL ends one.
+// Discovery output: valid for every byte a device may send. Two devices
+// carry every byte from 1 to 255 in their texts; a NUL ends one.
 const std::string HOST_1 = bytes(0x01, 0x7f), FIRMWARE_1 = bytes(0x80, 0xe0);
 const std::string HOST_2 = bytes(0xe1, 0xff), FIRMWARE_2 = "ab";
 
@@ -197,33 +163,39 @@ bool parse_csv(const std::string &text, std::vector<std::vector<std::string>> *r
     return true;
 }
 
-void check_json(const std::string &out, const std::string &dir)
+std::string code_points(const std::string &text)
 {
-    const std::string document = write_file(dir + "/devices.json", out);
+    std::string list;
+    for (unsigned char c : text)
+        list += (list.empty() ? "" : ",") + std::to_string(c);
+    return "[" + list + "]";
+}
+
+TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
+{
+    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=" +
+                               escaped(HOST_1) + ",fw=" + escaped(FIRMWARE_1),
+                           "addr=127.2.0.2,host=" + escaped(HOST_2) + ",fw=ab%00cd"}));
+
+    ProgramResult json = cli("discover --json --bind 127.0.0.1");
+    ASSERT_EQ(json.status, 0) << json.err;
     // explode gives the code points: each must equal the byte it stands for.
     ProgramResult jq = run_program({JQ_PROGRAM, "-c",
                                     "sort_by(.ip) | map([.ip, .netmask, .mac, .interface] + "
                                     "([.hostname, .firmware] | map(explode)))",
-                                    document},
-                                   dir);
-    ASSERT_EQ(jq.status, 0) << jq.err << out;
-    auto points = [](const std::string &text) {
-        std::string list;
-        for (unsigned char c : text)
-            list += (list.empty() ? "" : ",") + std::to_string(c);
-        return "[" + list + "]";
-    };
+                                    write_file(path("devices.json"), json.out)},
+                                   dir_);
+    ASSERT_EQ(jq.status, 0) << jq.err << json.out;
     EXPECT_EQ(jq.out, "[[\"127.2.0.1\",\"255.255.0.0\",\"02:aa:00:00:00:01\",\"lo\"," +
-                          points(HOST_1) + "," + points(FIRMWARE_1) +
+                          code_points(HOST_1) + "," + code_points(FIRMWARE_1) +
                           "],[\"127.2.0.2\",\"255.0.0.0\",\"02:00:7f:02:00:02\",\"lo\"," +
-                          points(HOST_2) + "," + points(FIRMWARE_2) + "]]\n");
-}
+                          code_points(HOST_2) + "," + code_points(FIRMWARE_2) + "]]\n");
 
-void check_csv(const std::string &out, const std::string &)
-{
+    ProgramResult csv = cli("discover --csv");
+    ASSERT_EQ(csv.status, 0) << csv.err;
     std::vector<std::vector<std::string>> records;
-    ASSERT_TRUE(parse_csv(out, &records)) << out;
-    ASSERT_EQ(records.size(), 3u) << out;
+    ASSERT_TRUE(parse_csv(csv.out, &records)) << csv.out;
+    ASSERT_EQ(records.size(), 3u) << csv.out;
     EXPECT_EQ(records[0], (std::vector<std::string>{"ip", "netmask", "mac", "hostname", "firmware",
                                                     "interface"}));
     if (records[1][0] != "127.2.0.1")
@@ -232,60 +204,18 @@ void check_csv(const std::string &out, const std::string &)
                                                     HOST_1, FIRMWARE_1, ""}));
     EXPECT_EQ(records[2], (std::vector<std::string>{"127.2.0.2", "255.0.0.0", "02:00:7f:02:00:02",
                                                     HOST_2, FIRMWARE_2, ""}));
-}
 
-void check_table(const std::string &out, const std::string &)
-{
-    std::istringstream lines(out);
+    ProgramResult table = cli("--interface lo discover");
+    ASSERT_EQ(table.status, 0) << table.err;
+    std::istringstream lines(table.out);
     std::string all;
     for (std::string line, decoded; std::getline(lines, line); all += decoded + "\n")
         ASSERT_TRUE(decode(line, &decoded)) << line;
-    EXPECT_NE(all.find(HOST_1 + "  " + FIRMWARE_1 + "  lo\n"), std::string::npos) << out;
-    EXPECT_NE(all.find(HOST_2), std::string::npos) << out;
+    EXPECT_NE(all.find(HOST_1 + "  " + FIRMWARE_1 + "  lo\n"), std::string::npos) << table.out;
+    EXPECT_NE(all.find(HOST_2), std::string::npos) << table.out;
 }
 
-struct FormatCase {
-    const char *name;
-    const char *command;
-    void (*check)(const std::string &out, const std::string &dir);
-};
-
-void PrintTo(const FormatCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class DiscoverFormatTest : public CliTest, public testing::WithParamInterface<FormatCase>
-{
-};
-
-TEST_P(DiscoverFormatTest, StaysValidForEveryByte)
-{
-    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=" +
-                               escaped(HOST_1) + ",fw=" + escaped(FIRMWARE_1),
-                           "addr=127.2.0.2,host=" + escaped(HOST_2) + ",fw=ab%00cd"}));
-    ProgramResult result = cli(GetParam().command);
-    ASSERT_EQ(result.status, 0) << result.err;
-    GetParam().check(result.out, dir_);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cli, DiscoverFormatTest,
-    testing::Values(FormatCase{"Json", "discover --json --bind 127.0.0.1", check_json},
-                    FormatCase{"Csv", "discover --csv", check_csv},
-                    FormatCase{"Table", "--interface lo discover", check_table}),
-    [](const testing::TestParamInfo<FormatCase> &info) { return info.param.name; });
-
-// --- Setup and install: exit status and what the device saw.
-
-uint32_t fnv1a(const std::string &data)
-{
-    uint32_t hash = 2166136261u;
-    for (unsigned char c : data)
-        hash = (hash ^ c) * 16777619u;
-    return hash;
-}
-
+// Setup and install: exit status and what the device saw.
 struct ExchangeCase {
     const char *name;
     const char *device; // more keys of the device 02:aa:00:00:00:01 at 127.2.0.1
@@ -296,18 +226,35 @@ struct ExchangeCase {
     const char *reported; // in stdout or stderr
 };
 
-void PrintTo(const ExchangeCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class SetupInstallTest : public CliTest, public testing::WithParamInterface<ExchangeCase>
-{
+const ExchangeCase EXCHANGE_CASES[] = {
+    {"SetupAccepted", "", "setup 02:aa:00:00:00:01 127.3.0.9 255.255.0.0", 0, "setup",
+     "mac=02:aa:00:00:00:01 ip=127.3.0.9 netmask=255.255.0.0 dhcp=0 result=2",
+     "got reply from 127.2.0.1: success"},
+    {"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
+     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success"},
+    {"SetupBehindTakenAddress", ",ip=127.1.0.1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 0,
+     "setup", "result=2 device=127.2.0.1", "success"},
+    {"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup",
+     "result=1 device=127.2.0.1", "refused: setup forbidden"},
+    {"SetupUnanswered", ",setup=none", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup",
+     "device=127.2.0.1", "no reply"},
+    {"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 127.3.0.9 255.0.0.0", 1, "", "",
+     "no device with MAC 02:bb:00:00:00:01"},
+    {"InstallSent", "", "--interface lo install 02:aa:00:00:00:01 @100000", 0, "upload", "upload",
+     "image sent, 100000 bytes"},
+    {"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload", "upload",
+     "image sent, 0 bytes"},
+    {"InstallRefused", ",install=1", "install 02:aa:00:00:00:01 @1000", 1, "install", "result=1",
+     "refused: install forbidden"},
+    {"InstallCutShort", ",close-after=1000", "install 02:aa:00:00:00:01 @8388608", 1, "upload",
+     "received=1000", "upload failed after"},
 };
+
+using SetupInstallTest = CliTest;
 
 TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
 {
-    const ExchangeCase &c = GetParam();
+    const ExchangeCase &c = EXCHANGE_CASES[GetParam()];
     ASSERT_TRUE(start_sim(
         {"--devices", "2", std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device}));
     const char *size = std::strchr(c.command, '@');
@@ -319,47 +266,25 @@ TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;
 
-    char upload[100];
-    std::snprintf(upload, sizeof(upload), "size=%zu received=%zu fnv1a=%08x status=complete",
-                  image.size(), image.size(), fnv1a(image));
-    const std::string logged = std::string(c.logged) == "upload" ? upload : c.logged;
+    const std::string n = std::to_string(image.size());
+    const std::string logged = std::string(c.logged) != "upload"
+                                   ? c.logged
+                                   : "size=" + n + " received=" + n +
+                                         " fnv1a=" + fnv1a(image.data(), image.size()) +
+                                         " status=complete";
     if (*c.kind == '\0') {
         const std::string requests = requests_so_far();
         EXPECT_EQ(requests.find("setup "), std::string::npos) << requests;
     } else {
         const std::string line = sim_.wait_for(c.kind);
-        EXPECT_NE(line, "");
         EXPECT_NE(line.find(logged), std::string::npos) << line;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, SetupInstallTest,
-    testing::Values(
-        ExchangeCase{"SetupAccepted", "", "setup 02:aa:00:00:00:01 127.3.0.9 255.255.0.0", 0,
-                     "setup",
-                     "mac=02:aa:00:00:00:01 ip=127.3.0.9 netmask=255.255.0.0 dhcp=0 result=2",
-                     "got reply from 127.2.0.1: success"},
-        ExchangeCase{"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
-                     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success"},
-        ExchangeCase{"SetupBehindTakenAddress", ",ip=127.1.0.1",
-                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 0, "setup",
-                     "result=2 device=127.2.0.1", "success"},
-        ExchangeCase{"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1,
-                     "setup", "result=1 device=127.2.0.1", "refused: setup forbidden"},
-        ExchangeCase{"SetupUnanswered", ",setup=none",
-                     "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup", "device=127.2.0.1",
-                     "no reply"},
-        ExchangeCase{"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 127.3.0.9 255.0.0.0", 1, "",
-                     "", "no device with MAC 02:bb:00:00:00:01"},
-        ExchangeCase{"InstallSent", "", "--interface lo install 02:aa:00:00:00:01 @100000", 0,
-                     "upload", "upload", "image sent, 100000 bytes"},
-        ExchangeCase{"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload", "upload",
-                     "image sent, 0 bytes"},
-        ExchangeCase{"InstallRefused", ",install=1", "install 02:aa:00:00:00:01 @1000", 1,
-                     "install", "result=1", "refused: install forbidden"},
-        ExchangeCase{"InstallCutShort", ",close-after=1000", "install 02:aa:00:00:00:01 @8388608",
-                     1, "upload", "received=1000", "upload failed after"}),
-    [](const testing::TestParamInfo<ExchangeCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cli, SetupInstallTest,
+                         testing::Range<size_t>(0, std::size(EXCHANGE_CASES)),
+                         [](const testing::TestParamInfo<size_t> &info) {
+                             return std::string(EXCHANGE_CASES[info.param].name);
+                         });
 
 } // namespace

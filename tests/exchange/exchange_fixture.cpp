@@ -1,12 +1,24 @@
 #include "exchange_fixture.h"
 
 #include <arpa/inet.h>
-#include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
 
+static int open_descriptors()
+{
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    int count = 0;
+    while (readdir(dir) != nullptr)
+        ++count;
+    closedir(dir);
+    return count;
+}
+
 void ExchangeTest::SetUp()
 {
+    descriptors_ = open_descriptors();
     char name[] = "/tmp/devscout-exchange-XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     dir_ = name;
@@ -18,6 +30,7 @@ void ExchangeTest::TearDown()
         EXPECT_TRUE(sim_.stop());
     }
     std::filesystem::remove_all(dir_);
+    EXPECT_EQ(open_descriptors(), descriptors_) << "descriptors leaked";
 }
 
 in_addr ipv4(const char *text)
@@ -38,16 +51,4 @@ std::string ipv4_text(in_addr addr)
 {
     char text[INET_ADDRSTRLEN];
     return inet_ntop(AF_INET, &addr, text, sizeof text);
-}
-
-int open_descriptors()
-{
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr)
-        return -1;
-    int count = 0;
-    while (readdir(dir) != nullptr)
-        ++count;
-    closedir(dir);
-    return count;
 }

@@ -1,5 +1,5 @@
 // Common ground of the exchange tests: a scratch directory, a simulated
-// device program logging into it, and the descriptor count of this process.
+// device program logging into it, and no descriptor left open at the end.
 #pragma once
 
 #include "discover.h"
@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-class ExchangeTest : public testing::Test
+// Table-driven cases take their row's index as parameter.
+class ExchangeTest : public testing::TestWithParam<size_t>
 {
   protected:
     void SetUp() override;
@@ -22,9 +23,11 @@ class ExchangeTest : public testing::Test
 
     std::string dir_;
     SimProcess sim_;
+
+  private:
+    int descriptors_ = 0;
 };
 
 in_addr ipv4(const char *text);
 ether_addr mac(const char *text);
 std::string ipv4_text(in_addr addr);
-int open_descriptors();

@@ -1,16 +1,38 @@
 #include "sim_process.h"
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
-// Generous bound for a child to get going on a loaded machine; reaching it
-// fails the test, it measures nothing.
-constexpr int WAIT_STEPS = 1000;
-constexpr useconds_t WAIT_STEP_US = 10000;
+// Starts argv (searched on PATH) with stdin from /dev/null; with a non-empty
+// dir, stdout and stderr go to files there. -1 when it cannot be started.
+static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (!dir.empty()) {
+        const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir + "/stdout").c_str(), flags,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir + "/stderr").c_str(), flags,
+                                         0600);
+    }
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
 SimProcess::~SimProcess()
 {
@@ -23,40 +45,19 @@ testing::AssertionResult SimProcess::start(const std::string &log_path,
                                            const std::vector<std::string> &prefix)
 {
     log_path_ = log_path;
-    std::vector<std::string> args = prefix;
-    for (const char *arg : {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path_.c_str()})
-        args.emplace_back(arg);
-    args.insert(args.end(), devices.begin(), devices.end());
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    pid_ = fork();
+    std::vector<std::string> argv = prefix;
+    argv.insert(argv.end(), {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path});
+    argv.insert(argv.end(), devices.begin(), devices.end());
+    pid_ = spawn(argv, "");
     if (pid_ < 0)
-        return testing::AssertionFailure() << "fork: " << std::strerror(errno);
-    if (pid_ == 0) {
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    for (int i = 0; i < WAIT_STEPS; ++i) {
-        if (!lines_of("ready").empty())
-            return testing::AssertionSuccess();
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return testing::AssertionFailure()
-                   << "simulator exited before ready, status " << status;
-        }
-        usleep(WAIT_STEP_US);
-    }
-    return testing::AssertionFailure() << "simulator never became ready";
+        return testing::AssertionFailure() << "cannot start " << SIM_BINARY;
+    if (wait_for("ready ").empty())
+        return testing::AssertionFailure() << "simulator never became ready";
+    return testing::AssertionSuccess();
 }
 
 testing::AssertionResult SimProcess::stop()
 {
-    if (pid_ <= 0)
-        return testing::AssertionFailure() << "simulator not running";
     int status = 0;
     kill(pid_, SIGTERM);
     waitpid(pid_, &status, 0);
@@ -66,31 +67,25 @@ testing::AssertionResult SimProcess::stop()
     return testing::AssertionFailure() << "simulator ended with status " << status;
 }
 
-std::vector<std::string> SimProcess::lines() const
+std::vector<std::string> SimProcess::lines_of(const std::string &prefix) const
 {
     std::vector<std::string> out;
     std::ifstream in(log_path_);
     for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> SimProcess::lines_of(const std::string &kind) const
-{
-    std::vector<std::string> out;
-    for (const std::string &line : lines())
-        if (line.compare(0, kind.size() + 1, kind + " ") == 0)
+        if (line.rfind(prefix, 0) == 0)
             out.push_back(line);
     return out;
 }
 
-std::string SimProcess::wait_for(const std::string &kind) const
+std::string SimProcess::wait_for(const std::string &prefix) const
 {
-    for (int i = 0; i < WAIT_STEPS; ++i) {
-        std::vector<std::string> found = lines_of(kind);
+    // Generous bound for a loaded machine; reaching it fails the test, it
+    // measures nothing.
+    for (int i = 0; i < 1000; ++i) {
+        std::vector<std::string> found = lines_of(prefix);
         if (!found.empty())
             return found.front();
-        usleep(WAIT_STEP_US);
+        usleep(10000);
     }
     return {};
 }
@@ -103,4 +98,34 @@ std::string log_field(const std::string &line, const std::string &key)
         return {};
     at += needle.size();
     return line.substr(at, line.find(' ', at) - at);
+}
+
+std::string fnv1a(const void *data, size_t length)
+{
+    uint32_t hash = 0x811c9dc5u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<const unsigned char *>(data)[i]) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", hash);
+    return text;
+}
+
+static std::string take_file(const std::string &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    unlink(path.c_str());
+    return text.str();
+}
+
+ProgramResult run_program(const std::vector<std::string> &argv, const std::string &dir)
+{
+    ProgramResult result;
+    int wstatus = 0;
+    pid_t pid = spawn(argv, dir);
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+        result.status = WEXITSTATUS(wstatus);
+    result.out = take_file(dir + "/stdout");
+    result.err = take_file(dir + "/stderr");
+    return result;
 }

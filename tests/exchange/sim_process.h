@@ -1,5 +1,5 @@
-// The simulated device program as a child process of a test, with its event
-// log in a temporary directory.
+// Child processes of a test: the simulated device program with its event
+// log, and programs run to their end with their output captured.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,11 +25,10 @@ class SimProcess
     testing::AssertionResult stop();
     bool running() const { return pid_ > 0; }
 
-    std::vector<std::string> lines() const;
-    // Log lines of one kind (their first word).
-    std::vector<std::string> lines_of(const std::string &kind) const;
-    // Waits for the first log line of a kind; empty when none came.
-    std::string wait_for(const std::string &kind) const;
+    // Log lines that start with prefix ("" for all).
+    std::vector<std::string> lines_of(const std::string &prefix) const;
+    // Waits for the first log line that starts with prefix; empty when none came.
+    std::string wait_for(const std::string &prefix) const;
 
   private:
     std::string log_path_;
@@ -38,3 +37,14 @@ class SimProcess
 
 // The value of key=value in a log line, empty when absent.
 std::string log_field(const std::string &line, const std::string &key);
+// The checksum the device logs for an upload: FNV-1a, 8 hex digits.
+std::string fnv1a(const void *data, size_t length);
+
+struct ProgramResult {
+    int status = -1; // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// argv[0] is the program; dir takes its output files meanwhile.
+ProgramResult run_program(const std::vector<std::string> &argv, const std::string &dir);

@@ -1,0 +1,262 @@
+// The setup and install exchanges against a simulated device: the word
+// printed for each answer, the request and the bytes as the device received
+// them, the report, and every way an exchange can end early.
+#include "exchange_fixture.h"
+#include "fd_guard.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <fstream>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+struct SetupCase {
+    int code; // the device's answer
+    const char *word;
+    const char *ip;
+    const char *netmask;
+    int dhcp;
+    const char *logged_dhcp; // the flag as the device decoded it
+};
+
+const SetupCase SETUP_CASES[] = {
+    {1, "setup forbidden", "127.0.0.50", "255.255.0.0", 1, "1"},
+    {2, "success", "127.0.0.50", "255.255.0.0", 0, "0"},
+    {3, "setup_failed", "0.0.0.0", "0.0.0.0", 256, "0"},
+    {7, "b0rked", "0.0.0.0", "255.255.255.0", 1, "1"},
+    {0, "b0rked", "127.0.0.50", "255.0.0.0", 2, "1"},
+};
+
+// The address the device reports now, from the first reply to one request.
+std::string reported_address()
+{
+    const in_addr any{};
+    FdGuard sock(set_discover_socket(&any));
+    const unsigned char session[2] = {0x51, 0x52};
+    DiscoverEntry entry{};
+    if (send_discover(sock.get(), session) < 0 ||
+        read_discover_reply(sock.get(), session, &entry) != 1)
+        return "no reply";
+    return ipv4_text(entry.ipaddr);
+}
+
+using SetupTest = ExchangeTest;
+
+TEST_P(SetupTest, PrintsTheWordAndSucceedsOnlyOnTwo)
+{
+    const SetupCase &c = SETUP_CASES[GetParam()];
+    ASSERT_TRUE(start_sim({"addr=127.0.0.2,ip=127.0.0.20,setup=" + std::to_string(c.code)}));
+    const ether_addr target = mac("02:00:7f:00:00:02");
+    const in_addr any{}, ip = ipv4(c.ip), netmask = ipv4(c.netmask);
+    const int ret = c.code == 2 ? 0 : -1;
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(do_setup(&any, &target, &ip, &netmask, c.dhcp), ret);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("got reply from 127.0.0.2: ") + c.word + "\n");
+    std::vector<std::string> requests = sim_.lines_of("setup ");
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string &line = requests[0];
+    EXPECT_EQ(log_field(line, "mac"), "02:00:7f:00:00:02") << line;
+    EXPECT_EQ(log_field(line, "ip"), c.ip) << line;
+    EXPECT_EQ(log_field(line, "netmask"), c.netmask) << line;
+    EXPECT_EQ(log_field(line, "dhcp"), c.logged_dhcp) << line;
+    EXPECT_EQ(log_field(line, "device"), "127.0.0.2") << line;
+    EXPECT_EQ(reported_address(), ret == 0 ? c.ip : "127.0.0.20");
+
+    ExchangeReport report{};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(do_setup_report(&any, &target, &ip, &netmask, c.dhcp, &report), ret);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(report.stage, ret == 0 ? STAGE_DONE : STAGE_REFUSED);
+    EXPECT_EQ(report.result, c.code);
+    EXPECT_EQ(report.error, 0);
+    EXPECT_EQ(ipv4_text(report.device), "127.0.0.2");
+}
+
+INSTANTIATE_TEST_SUITE_P(ResultCodes, SetupTest, testing::Range<size_t>(0, std::size(SETUP_CASES)),
+                         [](const testing::TestParamInfo<size_t> &info) {
+                             return "Result" + std::to_string(SETUP_CASES[info.param].code);
+                         });
+
+TEST_F(SetupTest, OnlyForeignRepliesMeansTimeout)
+{
+    // Every device owns the MAC; none gives an answer the exchange may take.
+    ASSERT_TRUE(start_sim({
+        "addr=127.0.0.2,mac=02:00:00:00:00:aa,setup=none",
+        "addr=127.0.0.3,mac=02:00:00:00:00:aa,session=other",
+        "addr=127.0.0.4,mac=02:00:00:00:00:aa,reply=wrongtype",
+        "addr=127.0.0.5,mac=02:00:00:00:00:aa,reply=malformed",
+    }));
+    const ether_addr target = mac("02:00:00:00:00:aa");
+    const in_addr any{}, ip = ipv4("127.0.0.50"), netmask = ipv4("255.0.0.0");
+
+    ExchangeReport report{};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(do_setup_report(&any, &target, &ip, &netmask, 0, &report), -1);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_NE(errors.find("read_discover_packet: timeout\n"), std::string::npos) << errors;
+    EXPECT_EQ(report.stage, STAGE_NO_REPLY);
+    EXPECT_EQ(report.result, 0);
+    EXPECT_EQ(sim_.lines_of("setup ").size(), 4u);
+}
+
+enum class Image { Present, Missing, Shrinking };
+
+struct InstallCase {
+    const char *name;
+    const char *device_keys; // added to the device's description
+    Image image;
+    uint64_t size;
+    const char *word;
+    const char *error; // start of the exchange's failure line ('@': the image), "" for none
+    int stage;
+    const char *upload; // the device's upload status, null when none may arrive
+    int64_t received;   // image bytes the device got; -1: as many as were sent
+};
+
+constexpr uint64_t MIB = 1024 * 1024;
+
+const InstallCase INSTALL_CASES[] = {
+    {"Empty", "", Image::Present, 0, "socket open", "", STAGE_DONE, "complete", 0},
+    {"OnePiece", "", Image::Present, 2048, "socket open", "", STAGE_DONE, "complete", 2048},
+    {"TwoPieces", "", Image::Present, 2049, "socket open", "", STAGE_DONE, "complete", 2049},
+    {"FiveMiB", "", Image::Present, 5 * MIB, "socket open", "", STAGE_DONE, "complete", 5 * MIB},
+    {"Refused", ",install=1", Image::Present, 100, "install forbidden", "", STAGE_REFUSED, nullptr,
+     0},
+    {"MissingImage", "", Image::Missing, 0, "socket open",
+     "do_install: unable to stat image file '@': No such file or directory\n", STAGE_IMAGE, "short",
+     0},
+    {"ShrinkingImage", "", Image::Shrinking, MIB, "socket open",
+     "do_install: fread(@) failed: ", STAGE_IMAGE, "short", -1},
+    {"DeviceCloses", ",close-after=1000", Image::Present, 5 * MIB, "socket open",
+     "do_install: unable to send data: send(): ", STAGE_UPLOAD, "closed", 1000},
+};
+
+struct Progress {
+    std::vector<std::pair<uint64_t, uint64_t>> calls; // (sent, total)
+    const char *shrink_path = nullptr;                // truncated at the first call
+};
+
+void record_progress(void *context, uint64_t sent, uint64_t total)
+{
+    auto *progress = static_cast<Progress *>(context);
+    if (progress->calls.empty() && progress->shrink_path != nullptr) {
+        EXPECT_EQ(truncate(progress->shrink_path, 0), 0);
+    }
+    progress->calls.emplace_back(sent, total);
+}
+
+// Listens where the device's install socket would be, so that a connection
+// that should not be made would show.
+int occupy_install_port(const char *address)
+{
+    int sock = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(INSTALL_PORT);
+    local.sin_addr = ipv4(address);
+    EXPECT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local), 0);
+    EXPECT_EQ(listen(sock, 1), 0);
+    return sock;
+}
+
+using InstallTest = ExchangeTest;
+
+TEST_P(InstallTest, SendsTheImageOrFailsWithItsLine)
+{
+    const InstallCase &c = INSTALL_CASES[GetParam()];
+    // A write to a closed connection must not kill the process, even when
+    // nothing else ignores the signal.
+    std::signal(SIGPIPE, SIG_DFL);
+    // The device reports another address than its own: the upload must go
+    // to the address the reply came from.
+    ASSERT_TRUE(start_sim({std::string("addr=127.0.0.2,ip=127.0.0.77") + c.device_keys}));
+
+    const std::string image_path = path("image.bin");
+    std::vector<unsigned char> image(c.size);
+    std::mt19937 random(static_cast<unsigned>(c.size));
+    for (unsigned char &byte : image)
+        byte = static_cast<unsigned char>(random());
+    if (c.image != Image::Missing)
+        std::ofstream(image_path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+    FdGuard guard(c.upload == nullptr ? occupy_install_port("127.0.0.2") : -1);
+
+    const ether_addr target = mac("02:00:7f:00:00:02");
+    const in_addr any{};
+    Progress progress;
+    if (c.image == Image::Shrinking)
+        progress.shrink_path = image_path.c_str();
+    ExchangeReport report{};
+    report.progress = record_progress;
+    report.context = &progress;
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(do_install_report(&any, &target, image_path.c_str(), &report),
+              c.stage == STAGE_DONE ? 0 : -1);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string("got reply from 127.0.0.2: ") + c.word + "\n");
+
+    std::string error = c.error;
+    if (size_t at = error.find('@'); at != std::string::npos)
+        error.replace(at, 1, image_path);
+    if (error.empty()) {
+        EXPECT_EQ(errors.find("do_install:"), std::string::npos) << errors;
+    } else {
+        EXPECT_NE(errors.find(error), std::string::npos) << errors;
+    }
+
+    EXPECT_EQ(report.stage, c.stage);
+    EXPECT_EQ(report.result, c.upload == nullptr ? RESULT_FORBIDDEN : RESULT_SUCCESS);
+    EXPECT_EQ(ipv4_text(report.device), "127.0.0.2");
+    // Progress comes after every piece of at most 2048 bytes, in order.
+    uint64_t previous = 0;
+    for (const auto &[sent, total] : progress.calls) {
+        EXPECT_EQ(total, c.size);
+        EXPECT_GT(sent, previous);
+        EXPECT_LE(sent - previous, uint64_t{INSTALL_CHUNK});
+        previous = sent;
+    }
+    EXPECT_EQ(report.sent, previous);
+    if (c.stage == STAGE_DONE) {
+        EXPECT_EQ(report.image_size, c.size);
+        EXPECT_EQ(report.sent, c.size);
+        EXPECT_EQ(progress.calls.size(), (c.size + INSTALL_CHUNK - 1) / INSTALL_CHUNK);
+    }
+
+    if (c.upload == nullptr) {
+        EXPECT_LT(accept(guard.get(), nullptr, nullptr), 0) << "a connection was made";
+        EXPECT_TRUE(progress.calls.empty());
+        EXPECT_TRUE(sim_.lines_of("upload ").empty());
+        return;
+    }
+    const std::string upload = sim_.wait_for("upload ");
+    ASSERT_FALSE(upload.empty()) << "the device logged no upload";
+    const uint64_t received = c.received < 0 ? report.sent : static_cast<uint64_t>(c.received);
+    EXPECT_EQ(log_field(upload, "device"), "127.0.0.2") << upload;
+    EXPECT_EQ(log_field(upload, "size"), c.image == Image::Missing ? "-" : std::to_string(c.size))
+        << upload;
+    EXPECT_EQ(log_field(upload, "received"), std::to_string(received)) << upload;
+    EXPECT_EQ(log_field(upload, "fnv1a"), fnv1a(image.data(), received)) << upload;
+    EXPECT_EQ(log_field(upload, "status"), c.upload) << upload;
+    if (c.image == Image::Shrinking) {
+        EXPECT_LT(received, c.size);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, InstallTest, testing::Range<size_t>(0, std::size(INSTALL_CASES)),
+                         [](const testing::TestParamInfo<size_t> &info) {
+                             return std::string(INSTALL_CASES[info.param].name);
+                         });
+
+} // namespace
