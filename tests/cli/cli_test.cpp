@@ -22,7 +22,7 @@ class CliTest : public ExchangeTest
         std::istringstream words(command);
         for (std::string word; words >> word;)
             argv.push_back(word[0] == '@' ? image_path : word);
-        return run_program(argv, dir_);
+        return run_program(argv);
     }
 
     // The device's log lines up to a request of our own, sent now: the
@@ -183,8 +183,7 @@ TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
     ProgramResult jq = run_program({JQ_PROGRAM, "-c",
                                     "sort_by(.ip) | map([.ip, .netmask, .mac, .interface] + "
                                     "([.hostname, .firmware] | map(explode)))",
-                                    write_file(path("devices.json"), json.out)},
-                                   dir_);
+                                    write_file(path("devices.json"), json.out)});
     ASSERT_EQ(jq.status, 0) << jq.err << json.out;
     EXPECT_EQ(jq.out, "[[\"127.2.0.1\",\"255.255.0.0\",\"02:aa:00:00:00:01\",\"lo\"," +
                           code_points(HOST_1) + "," + code_points(FIRMWARE_1) +

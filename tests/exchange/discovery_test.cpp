@@ -15,7 +15,6 @@ struct Found {
     DiscoverEntry entry;
     std::string interface;
     int skipped = 0;
-    bool listed_mac_matches = true;
 };
 
 class RecordingSink : public DiscoverSink
@@ -33,7 +32,7 @@ class RecordingSink : public DiscoverSink
     {
         Found &f = by_address[ipv4_text(entry.ipaddr)];
         f.skipped++;
-        f.listed_mac_matches &= std::memcmp(&listed_mac, &f.entry.mac, sizeof listed_mac) == 0;
+        EXPECT_EQ(std::memcmp(&listed_mac, &f.entry.mac, sizeof listed_mac), 0);
     }
     std::map<std::string, Found> by_address;
 };
@@ -48,16 +47,17 @@ int occurrences(const std::string &text, const std::string &line)
 
 using DiscoveryTest = ExchangeTest;
 
-TEST_F(DiscoveryTest, RunCollectsEachAddressOnceAndAcknowledgesEveryReply)
+TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
 {
     ASSERT_TRUE(start_sim({
         "addr=127.0.0.2,host=alpha,fw=fw%e9 1", // answers all three requests
         "addr=127.0.0.3,answer=first",          // answers one
-        "addr=127.0.0.4,answer=none",           // never found
-        "addr=127.0.0.5,session=other",         // the rest are ignored
-        "addr=127.0.0.6,reply=malformed",
-        "addr=127.0.0.7,reply=oversized",
-        "addr=127.0.0.8,reply=wrongtype",
+        // Never taken, though all own the MAC that the setup below asks for.
+        "addr=127.0.0.4,answer=none,setup=none,mac=02:00:00:00:00:aa",
+        "addr=127.0.0.5,session=other,mac=02:00:00:00:00:aa",
+        "addr=127.0.0.6,reply=malformed,mac=02:00:00:00:00:aa",
+        "addr=127.0.0.7,reply=oversized,mac=02:00:00:00:00:aa",
+        "addr=127.0.0.8,reply=wrongtype,mac=02:00:00:00:00:aa",
         "addr=127.0.0.9,ip=127.0.0.99", // two devices, one reported address
         "addr=127.0.0.10,ip=127.0.0.99",
         "addr=127.0.0.11,ip=none", // two devices without an address
@@ -74,21 +74,16 @@ TEST_F(DiscoveryTest, RunCollectsEachAddressOnceAndAcknowledgesEveryReply)
     EXPECT_EQ(discover_run(interfaces, 1, &sink), 0);
     const std::string lines = testing::internal::GetCapturedStderr();
 
-    struct Expected {
-        const char *address;
-        int skipped;
-    };
-    const Expected expected[] = {
-        {"127.0.0.2", 2}, {"127.0.0.3", 0}, {"127.0.0.99", 5}, {"0.0.0.0", 5}};
+    const std::pair<const char *, int> expected[] = {
+        {"127.0.0.2", 2}, {"127.0.0.3", 0}, {"127.0.0.99", 5}, {"0.0.0.0", 5}}; // skipped
     ASSERT_EQ(sink.by_address.size(), std::size(expected));
-    for (const Expected &e : expected) {
-        SCOPED_TRACE(e.address);
-        ASSERT_EQ(sink.by_address.count(e.address), 1u);
-        const Found &f = sink.by_address[e.address];
+    for (const auto &[address, skipped] : expected) {
+        SCOPED_TRACE(address);
+        ASSERT_EQ(sink.by_address.count(address), 1u);
+        const Found &f = sink.by_address[address];
         EXPECT_EQ(f.entry.type, DISCOVER_REPLY);
         EXPECT_EQ(f.interface, "");
-        EXPECT_EQ(f.skipped, e.skipped);
-        EXPECT_TRUE(f.listed_mac_matches);
+        EXPECT_EQ(f.skipped, skipped);
     }
     const DiscoverEntry &alpha = sink.by_address["127.0.0.2"].entry;
     EXPECT_STREQ(alpha.hostname, "alpha");
@@ -117,53 +112,60 @@ TEST_F(DiscoveryTest, RunCollectsEachAddressOnceAndAcknowledgesEveryReply)
     EXPECT_EQ(acks.size(), 3u + 1u + 6u + 6u);
     for (const std::string &ack : acks)
         EXPECT_EQ(log_field(ack, "session"), session) << ack;
+
+    const ether_addr shared = mac("02:00:00:00:00:aa");
+    const in_addr any{}, ip = ipv4("127.0.0.50"), netmask = ipv4("255.0.0.0");
+    ExchangeReport report{};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(do_setup_report(&any, &shared, &ip, &netmask, 0, &report), -1);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_NE(errors.find("read_discover_packet: timeout\n"), std::string::npos) << errors;
+    EXPECT_EQ(report.stage, STAGE_NO_REPLY);
+    EXPECT_EQ(report.result, 0);
+    EXPECT_EQ(sim_.lines_of("setup ").size(), 5u);
 }
 
-// Two device namespaces, each behind a veth link of its own, with two devices
-// each. Only 198.18.0.0/15 (never routed) is used on the links.
+// Two device namespaces, each behind a veth link of its own with two
+// devices. Only 198.18.0.0/15 (never routed) is used on the links.
 class InterfacesTest : public ExchangeTest
 {
   protected:
     void TearDown() override
     {
-        for (SimProcess &sim : sims_) {
-            if (sim.running()) {
-                EXPECT_TRUE(sim.stop());
+        for (int n = 1; n <= 2; ++n) {
+            if (sims_[n - 1].running()) {
+                EXPECT_TRUE(sims_[n - 1].stop());
             }
+            EXPECT_EQ(std::system(("ip netns del " + ns(n)).c_str()), 0); // takes the veth along
         }
-        for (const std::string &name : namespaces_)
-            EXPECT_EQ(std::system(("ip netns del " + name).c_str()), 0); // takes the veth along
         ExchangeTest::TearDown();
     }
-
-    // Namespace n, linked by host-side veth "dshN" at 198.18.N.1, with
-    // devices at 198.18.N.2 and 198.18.N.3.
-    testing::AssertionResult add_link(int n)
+    static std::string ns(int n)
     {
-        const std::string i = std::to_string(n), net = "198.18." + i + ".";
-        const std::string name = "devscout-" + std::to_string(getpid()) + "-" + i;
-        namespaces_.push_back(name);
-        const std::string commands =
-            "ip netns add " + name + " && ip link add dsh" + i + " type veth peer name dsd" + i +
-            " netns " + name + " && ip addr add " + net + "1/24 dev dsh" + i +
-            " && ip link set dsh" + i + " up && ip -n " + name + " addr add " + net +
-            "2/24 dev dsd" + i + " && ip -n " + name + " addr add " + net + "3/24 dev dsd" + i +
-            " && ip -n " + name + " link set dsd" + i + " up";
-        if (std::system(commands.c_str()) != 0)
-            return testing::AssertionFailure() << commands;
-        return sims_[n - 1].start(path("sim" + i + ".log"),
-                                  {"addr=" + net + "2", "addr=" + net + "3"},
-                                  {"ip", "netns", "exec", name});
+        return "devscout-" + std::to_string(getpid()) + "-" + std::to_string(n);
     }
 
     SimProcess sims_[2];
-    std::vector<std::string> namespaces_;
 };
 
 TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
 {
-    ASSERT_TRUE(add_link(1));
-    ASSERT_TRUE(add_link(2));
+    for (int n = 1; n <= 2; ++n) {
+        // Host-side veth dshN at 198.18.N.1, devices at 198.18.N.2 and .3.
+        const std::string i = std::to_string(n), net = "198.18." + i + ".";
+        const std::string script =
+            "set -e; ns=" + ns(n) + "; n=" + i +
+            "; ip netns add $ns; ip link add dsh$n type veth peer name dsd$n netns $ns"
+            "; ip addr add 198.18.$n.1/24 dev dsh$n; ip link set dsh$n up"
+            "; ip -n $ns addr add 198.18.$n.2/24 dev dsd$n; ip -n $ns addr add 198.18.$n.3/24 "
+            "dev dsd$n; ip -n $ns link set dsd$n up";
+        ASSERT_EQ(std::system(script.c_str()), 0) << script;
+        ASSERT_TRUE(sims_[n - 1].start(path("sim" + i + ".log"),
+                                       {"addr=" + net + "2", "addr=" + net + "3"},
+                                       {"ip", "netns", "exec", ns(n)}));
+    }
     DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES];
     const int count = default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES);
     std::map<std::string, std::string> listed;
@@ -183,11 +185,11 @@ TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
                                                             {"198.18.1.3", "dsh1"},
                                                             {"198.18.2.2", "dsh2"},
                                                             {"198.18.2.3", "dsh2"}}));
-    for (int i = 1; i <= 2; ++i) {
-        SCOPED_TRACE("link " + std::to_string(i));
-        EXPECT_EQ(sims_[i - 1].lines_of("ack ").size(), 6u);
-        for (const std::string &line : sims_[i - 1].lines_of("discover "))
-            EXPECT_EQ(log_field(line, "from").rfind("198.18." + std::to_string(i) + ".1:", 0), 0u)
+    for (int n = 1; n <= 2; ++n) {
+        SCOPED_TRACE("link " + std::to_string(n));
+        EXPECT_EQ(sims_[n - 1].lines_of("ack ").size(), 6u);
+        for (const std::string &line : sims_[n - 1].lines_of("discover "))
+            EXPECT_EQ(log_field(line, "from").rfind("198.18." + std::to_string(n) + ".1:", 0), 0u)
                 << line;
     }
 }

@@ -1,18 +1,101 @@
 #include "exchange_fixture.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Starts argv with stdin from /dev/null; with a non-empty dir, stdout and
+// stderr go to files there. -1 when it cannot be started.
+static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (!dir.empty()) {
+        const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir + "/stdout").c_str(), flags,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir + "/stderr").c_str(), flags,
+                                         0600);
+    }
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+SimProcess::~SimProcess()
+{
+    if (pid_ > 0)
+        stop();
+}
+
+testing::AssertionResult SimProcess::start(const std::string &log_path,
+                                           const std::vector<std::string> &devices,
+                                           const std::vector<std::string> &prefix)
+{
+    log_path_ = log_path;
+    std::vector<std::string> argv = prefix;
+    argv.insert(argv.end(), {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path});
+    argv.insert(argv.end(), devices.begin(), devices.end());
+    pid_ = spawn(argv, "");
+    if (pid_ < 0 || wait_for("ready ").empty())
+        return testing::AssertionFailure() << "simulator never became ready";
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult SimProcess::stop()
+{
+    int status = 0;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "simulator ended with status " << status;
+}
+
+std::vector<std::string> SimProcess::lines_of(const std::string &prefix) const
+{
+    std::vector<std::string> out;
+    std::ifstream in(log_path_);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
+std::string SimProcess::wait_for(const std::string &prefix) const
+{
+    // Generous bound for a loaded machine; reaching it fails the test, it
+    // measures nothing.
+    for (int i = 0; i < 1000; ++i) {
+        std::vector<std::string> found = lines_of(prefix);
+        if (!found.empty())
+            return found.front();
+        usleep(10000);
+    }
+    return {};
+}
 
 static int open_descriptors()
 {
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr)
-        return -1;
     int count = 0;
-    while (readdir(dir) != nullptr)
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
-    closedir(dir);
     return count;
 }
 
@@ -31,6 +114,45 @@ void ExchangeTest::TearDown()
     }
     std::filesystem::remove_all(dir_);
     EXPECT_EQ(open_descriptors(), descriptors_) << "descriptors leaked";
+}
+
+static std::string take_file(const std::string &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+ProgramResult ExchangeTest::run_program(const std::vector<std::string> &argv) const
+{
+    ProgramResult result;
+    int wstatus = 0;
+    pid_t pid = spawn(argv, dir_);
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+        result.status = WEXITSTATUS(wstatus);
+    result.out = take_file(path("stdout"));
+    result.err = take_file(path("stderr"));
+    return result;
+}
+
+std::string log_field(const std::string &line, const std::string &key)
+{
+    std::string needle = " " + key + "=";
+    size_t at = line.find(needle);
+    if (at == std::string::npos)
+        return {};
+    at += needle.size();
+    return line.substr(at, line.find(' ', at) - at);
+}
+
+std::string fnv1a(const void *data, size_t length)
+{
+    uint32_t hash = 0x811c9dc5u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<const unsigned char *>(data)[i]) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", hash);
+    return text;
 }
 
 in_addr ipv4(const char *text)

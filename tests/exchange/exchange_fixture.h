@@ -1,12 +1,47 @@
-// Common ground of the exchange tests: a scratch directory, a simulated
-// device program logging into it, and no descriptor left open at the end.
+// Common ground of the exchange and command-line tests: a scratch directory,
+// the simulated device program logging into it, programs run to their end,
+// and no descriptor left open at the end of a test.
 #pragma once
 
 #include "discover.h"
-#include "sim_process.h"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/types.h>
+#include <vector>
+
+class SimProcess
+{
+  public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    // Starts the program with devices, logging to log_path (prefix, e.g.
+    // "ip netns exec NAME", goes before it), and waits until it is ready.
+    testing::AssertionResult start(const std::string &log_path,
+                                   const std::vector<std::string> &devices,
+                                   const std::vector<std::string> &prefix = {});
+    // Ends it with SIGTERM; success when it exited cleanly.
+    testing::AssertionResult stop();
+    bool running() const { return pid_ > 0; }
+
+    // Log lines that start with prefix ("" for all).
+    std::vector<std::string> lines_of(const std::string &prefix) const;
+    // Waits for the first log line that starts with prefix; empty when none came.
+    std::string wait_for(const std::string &prefix) const;
+
+  private:
+    std::string log_path_;
+    pid_t pid_ = -1;
+};
+
+struct ProgramResult {
+    int status = -1; // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
 
 // Table-driven cases take their row's index as parameter.
 class ExchangeTest : public testing::TestWithParam<size_t>
@@ -20,6 +55,8 @@ class ExchangeTest : public testing::TestWithParam<size_t>
     {
         return sim_.start(path("sim.log"), devices);
     }
+    // argv[0] is the program (searched on PATH).
+    ProgramResult run_program(const std::vector<std::string> &argv) const;
 
     std::string dir_;
     SimProcess sim_;
@@ -28,6 +65,10 @@ class ExchangeTest : public testing::TestWithParam<size_t>
     int descriptors_ = 0;
 };
 
+// The value of key=value in a log line, empty when absent.
+std::string log_field(const std::string &line, const std::string &key);
+// The checksum the device logs for an upload: FNV-1a, 8 hex digits.
+std::string fnv1a(const void *data, size_t length);
 in_addr ipv4(const char *text);
 ether_addr mac(const char *text);
 std::string ipv4_text(in_addr addr);
