@@ -1,7 +1,6 @@
-#include "dialog_driver.h"
 #include "mainwindow.h"
-#include "output_capture.h"
 #include "qhostview.h"
+#include "window_test.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -11,8 +10,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QTest>
 #include <csignal>
 #include <net/if.h>
 #include <sys/prctl.h>
@@ -33,31 +30,31 @@ class SimDevices
     // Call only where onlyLoopback() holds, which the test case checks first.
     QString start(const QStringList &devices)
     {
-        const QString log = dir.filePath("sim.log");
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         // Gone with the test, even when the test dies.
         process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process.start(SIMDEVICE, QStringList{"--i-am-in-a-namespace", "--log", log} + devices);
+        process.start(SIMDEVICE,
+                      QStringList{"--i-am-in-a-namespace", "--log", logFile()} + devices);
         if (!process.waitForStarted())
             return process.errorString();
-        QFile file(log);
         for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
             if (process.state() != QProcess::Running)
                 return "the simulated devices exited";
-            if (file.open(QIODevice::ReadOnly) && file.readLine().startsWith("ready devices="))
+            if (log().startsWith("ready devices="))
                 return QString();
-            file.close();
         }
         return "the simulated devices never got ready";
     }
 
     QByteArray log() const
     {
-        QFile file(dir.filePath("sim.log"));
+        QFile file(logFile());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
   private:
+    QString logFile() const { return dir.filePath("sim.log"); }
+
     QTemporaryDir dir;
     QProcess process;
 };
@@ -86,25 +83,18 @@ class TestDiscoveryRun : public QObject
 {
     Q_OBJECT
 
-  private:
     QWidget box;
     // The list and the button as each row arrives.
     int rowsBeforeFirstInsert = -1;
     bool enabledDuringInsert = false;
 
     // Presses "Discover" and waits for the run to end.
-    bool discover()
-    {
-        QSignalSpy done(view, &QHostView::refresh_done);
-        press();
-        return done.wait(20000);
-    }
-
-    void press()
+    bool discover(QSignalSpy &done)
     {
         rowsBeforeFirstInsert = -1;
         enabledDuringInsert = false;
         QTest::mouseClick(discoverButton, Qt::LeftButton);
+        return !discoverButton->isEnabled() && done.wait(20000);
     }
 
   private slots:
@@ -120,6 +110,7 @@ class TestDiscoveryRun : public QObject
         });
     }
 
+    // Each row's run starts with the rows of the one before.
     void run_data()
     {
         QTest::addColumn<QStringList>("devices");
@@ -165,121 +156,91 @@ class TestDiscoveryRun : public QObject
         QSignalSpy done(view, &QHostView::refresh_done);
         QElapsedTimer sinceRequests;
         sinceRequests.start();
-        press();
-        QVERIFY(!discoverButton->isEnabled());
-        QVERIFY(done.wait(20000));
-
+        QVERIFY(discover(done));
         QVERIFY(discoverButton->isEnabled());
         QVERIFY(!enabledDuringInsert);
+        QCOMPARE(rowsBeforeFirstInsert, listed.isEmpty() ? -1 : 0);
         QCOMPARE(listedAddresses(), listed);
         QCOMPARE(done.at(0).at(0).toInt(), listed.size());
-        QCOMPARE(err.count("skipping duplicate or conflicting device on address "), skipped);
+        QCOMPARE(err.text().count("skipping duplicate or conflicting device on address "), skipped);
         int markedRows = 0;
         for (int row = 0; row < view->topLevelItemCount(); ++row) {
             QTreeWidgetItem *item = view->topLevelItem(row);
             markedRows += item->icon(QHostView::Ip).isNull() ? 0 : 1;
             // Only loopback here, so the run used the wildcard address.
-            QVERIFY(item->data(QHostView::Ip, Qt::ToolTipRole)
-                        .toString()
-                        .startsWith("Found through the default interface"));
+            QVERIFY(item->toolTip(QHostView::Ip).startsWith("Found through the default interface"));
         }
         QCOMPARE(markedRows, marked);
         // The run ends only after 2 seconds without any datagram.
         QVERIFY(sinceRequests.elapsed() >= 1900);
     }
 
-    void setupDialogDrivesExchanges_data()
-    {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QStringList>("fields");
-        QTest::addColumn<int>("imageSize");
-        // The last status line without its "Setup of MAC: " or "Install on
-        // MAC: " start, the device's address in the next run, and a line the
-        // device must have logged.
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("listedAfter");
-        QTest::addColumn<QString>("logged");
-
-        QTest::newRow("setup accepted")
-            << "addr=127.1.0.1" << QStringList{"127.1.0.50", "255.255.0.0", prompts[2]} << 0
-            << "success"
-            << "127.1.0.50"
-            << "netmask=255.255.0.0 dhcp=0 result=2";
-        QTest::newRow("setup forbidden")
-            << "addr=127.1.0.1,setup=1" << QStringList{"127.1.0.50", "255.255.0.0", prompts[2]} << 0
-            << "setup forbidden"
-            << "127.1.0.1"
-            << "result=1";
-        QTest::newRow("image sent")
-            << "addr=127.1.0.1" << QStringList{prompts[0], prompts[1], "image"} << 5000
-            << "image sent (5000 bytes)"
-            << "127.1.0.1"
-            << "size=5000 received=5000";
-        QTest::newRow("install forbidden")
-            << "addr=127.1.0.1,install=1" << QStringList{prompts[0], prompts[1], "image"} << 10
-            << "install forbidden"
-            << "127.1.0.1"
-            << "install session=";
-        QTest::newRow("device hangs up during the upload")
-            << "addr=127.1.0.1,close-after=1000" << QStringList{prompts[0], prompts[1], "image"}
-            << (16 << 20) << "upload failed after"
-            << "127.1.0.1"
-            << "status=closed";
-    }
-
+    // One device per outcome; each accepted dialog runs its exchanges and
+    // then a new discovery.
     void setupDialogDrivesExchanges()
     {
-        QFETCH(QString, device);
-        QFETCH(QStringList, fields);
-        QFETCH(int, imageSize);
-        QFETCH(QString, status);
-        QFETCH(QString, listedAfter);
-        QFETCH(QString, logged);
         SimDevices sim;
-        const QString error = sim.start({device});
+        const QString error =
+            sim.start({"addr=127.1.0.1", "addr=127.1.0.2,setup=1", "addr=127.1.0.3",
+                       "addr=127.1.0.4,install=1", "addr=127.1.0.5,close-after=1000"});
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QTemporaryFile image;
-        QVERIFY(image.open());
-        image.write(QByteArray(imageSize, 'i'));
-        image.flush();
-        fields.replaceInStrings(QRegularExpression("^image$"), image.fileName());
+        QTemporaryFile small, large;
+        QVERIFY(small.open() && large.open());
+        small.write(QByteArray(5000, 's'));
+        large.write(QByteArray(16 << 20, 'l'));
+        small.flush();
+        large.flush();
 
-        QVERIFY(discover());
-        QCOMPARE(view->topLevelItemCount(), 1);
-        const QString mac = view->topLevelItem(0)->text(QHostView::Mac);
+        // The status lines end with status (%1 is the MAC); the device logs logged.
+        const struct {
+            const char *address;
+            QStringList fields;
+            const char *status;
+            const char *logged;
+        } steps[] = {
+            {"127.1.0.1",
+             {"127.1.0.50", "255.255.0.0", prompts[2]},
+             "Setup of %1: success",
+             "ip=127.1.0.50 netmask=255.255.0.0 dhcp=0 result=2 device=127.1.0.1\n"},
+            {"127.1.0.2",
+             {"127.1.0.60", "255.255.0.0", prompts[2]},
+             "Setup of %1: setup forbidden",
+             "setup .* result=1 device=127.1.0.2\n"},
+            {"127.1.0.3",
+             {prompts[0], prompts[1], small.fileName()},
+             "Install on %1: 5000 of 5000 bytes sent\nInstall on %1: image sent \\(5000 bytes\\)",
+             "upload device=127.1.0.3 size=5000 received=5000 .* status=complete\n"},
+            {"127.1.0.4",
+             {prompts[0], prompts[1], small.fileName()},
+             "Install on %1: install forbidden",
+             "install .* result=1 device=127.1.0.4\n"},
+            {"127.1.0.5",
+             {prompts[0], prompts[1], large.fileName()},
+             "Install on %1: upload failed after \\d+ of 16777216 bytes[^\n]*",
+             "upload device=127.1.0.5 size=16777216 .* status=closed\n"},
+        };
         QSignalSpy done(view, &QHostView::refresh_done);
-        QSignalSpy said(view, &QHostView::statusMessage);
-        onDialog(this, [fields] {
-            setDialogFields(fields);
-            QTest::mouseClick(dialogWidget(5), Qt::LeftButton);
-        });
-        view->doubleClickedItem(view->topLevelItem(0), QPoint(), QHostView::Hostname);
-        QVERIFY(done.wait(30000));
-        setDialogFields(prompts);
+        QVERIFY(discover(done));
+        for (const auto &step : steps) {
+            const auto rows = view->findItems(step.address, Qt::MatchExactly, QHostView::Ip);
+            QVERIFY2(rows.size() == 1, step.address);
+            const QString mac = rows[0]->text(QHostView::Mac);
+            QSignalSpy said(view, &QHostView::statusMessage);
+            acceptDialog(this, step.fields);
+            view->doubleClickedItem(rows[0], QPoint(), QHostView::Hostname);
+            QVERIFY(done.wait(30000));
 
-        QVERIFY(!said.isEmpty());
-        const QString last = said.last().at(0).toString();
-        QVERIFY2(
-            last.startsWith((imageSize > 0 ? "Install on " : "Setup of ") + mac + ": " + status),
-            qPrintable(last));
-        if (status.startsWith("image sent"))
-            QVERIFY(said.at(said.count() - 2).at(0).toString().endsWith("of 5000 bytes sent"));
-        QCOMPARE(listedAddresses(), QStringList{listedAfter});
-        QVERIFY2(sim.log().contains(logged.toLatin1()), sim.log().constData());
-    }
-
-    void nextRunStartsWithEmptyList()
-    {
-        SimDevices sim;
-        const QString error = sim.start({"addr=127.1.0.1,host=again"});
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QSignalSpy done(view, &QHostView::refresh_done);
-        for (int run = 1; run <= 2; ++run) {
-            press();
-            QVERIFY(done.wait(20000));
-            QCOMPARE(rowsBeforeFirstInsert, 0);
-            QCOMPARE(listedAddresses(), QStringList{"127.1.0.1"});
+            QStringList lines;
+            for (const QList<QVariant> &line : said)
+                lines << line.at(0).toString();
+            const QRegularExpression status("(^|\n)" + QString(step.status).arg(mac) + "$");
+            QVERIFY2(status.match(lines.join('\n')).hasMatch(), qPrintable(lines.join('\n')));
+            QVERIFY2(
+                QRegularExpression(step.logged).match(QString::fromLatin1(sim.log())).hasMatch(),
+                sim.log().constData());
         }
+        QCOMPARE(listedAddresses(),
+                 (QStringList{"127.1.0.2", "127.1.0.3", "127.1.0.4", "127.1.0.5", "127.1.0.50"}));
     }
 };
 
