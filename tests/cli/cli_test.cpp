@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace
@@ -57,18 +56,9 @@ std::string bytes(int first, int last)
 std::string escaped(const std::string &text)
 {
     std::string out;
-    char escape[8];
-    for (unsigned char byte : text) {
-        std::snprintf(escape, sizeof(escape), "%%%02x", byte);
-        out += escape;
-    }
+    for (unsigned char byte : text)
+        out += {'%', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
     return out;
-}
-
-std::string write_file(const std::string &path, const std::string &contents)
-{
-    std::ofstream(path, std::ios::binary) << contents;
-    return path;
 }
 
 // Bad usage: exit status 2, a message naming the argument, nothing sent.
@@ -183,7 +173,7 @@ TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
     ProgramResult jq = run_program({JQ_PROGRAM, "-c",
                                     "sort_by(.ip) | map([.ip, .netmask, .mac, .interface] + "
                                     "([.hostname, .firmware] | map(explode)))",
-                                    write_file(path("devices.json"), json.out)});
+                                    write_file("devices.json", json.out)});
     ASSERT_EQ(jq.status, 0) << jq.err << json.out;
     EXPECT_EQ(jq.out, "[[\"127.2.0.1\",\"255.255.0.0\",\"02:aa:00:00:00:01\",\"lo\"," +
                           code_points(HOST_1) + "," + code_points(FIRMWARE_1) +
@@ -257,10 +247,8 @@ TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
     ASSERT_TRUE(start_sim(
         {"--devices", "2", std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device}));
     const char *size = std::strchr(c.command, '@');
-    std::string image(size != nullptr ? std::atoi(size + 1) : 0, '\0');
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>((i * 2654435761u) >> 13);
-    ProgramResult result = cli(c.command, write_file(path("image"), image));
+    const std::string image = image_bytes(size != nullptr ? std::atoi(size + 1) : 0);
+    ProgramResult result = cli(c.command, write_file("image", image));
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;

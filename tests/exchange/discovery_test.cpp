@@ -22,15 +22,15 @@ class RecordingSink : public DiscoverSink
   public:
     void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
     {
-        Found &f = by_address[ipv4_text(entry.ipaddr)];
-        EXPECT_EQ(f.entry.type, 0) << "found twice: " << ipv4_text(entry.ipaddr);
+        Found &f = by_address[inet_ntoa(entry.ipaddr)];
+        EXPECT_EQ(f.entry.type, 0) << "found twice: " << inet_ntoa(entry.ipaddr);
         f.entry = entry;
         f.interface = where.name;
     }
     void skipped(const DiscoverEntry &entry, const ether_addr &listed_mac,
                  const DiscoverInterface &) override
     {
-        Found &f = by_address[ipv4_text(entry.ipaddr)];
+        Found &f = by_address[inet_ntoa(entry.ipaddr)];
         f.skipped++;
         EXPECT_EQ(std::memcmp(&listed_mac, &f.entry.mac, sizeof listed_mac), 0);
     }
@@ -88,8 +88,8 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     const DiscoverEntry &alpha = sink.by_address["127.0.0.2"].entry;
     EXPECT_STREQ(alpha.hostname, "alpha");
     EXPECT_STREQ(alpha.firmware, "fw\xe9 1");
-    EXPECT_EQ(ipv4_text(alpha.netmask), "255.0.0.0");
-    const ether_addr alpha_mac = mac("02:00:7f:00:00:02");
+    EXPECT_STREQ(inet_ntoa(alpha.netmask), "255.0.0.0");
+    const ether_addr alpha_mac = *ether_aton("02:00:7f:00:00:02");
     EXPECT_EQ(std::memcmp(&alpha.mac, &alpha_mac, sizeof alpha_mac), 0);
 
     // One line per datagram, each of the three requests answered.
@@ -113,8 +113,8 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     for (const std::string &ack : acks)
         EXPECT_EQ(log_field(ack, "session"), session) << ack;
 
-    const ether_addr shared = mac("02:00:00:00:00:aa");
-    const in_addr any{}, ip = ipv4("127.0.0.50"), netmask = ipv4("255.0.0.0");
+    const ether_addr shared = *ether_aton("02:00:00:00:00:aa");
+    const in_addr any{}, ip{inet_addr("127.0.0.50")}, netmask{inet_addr("255.0.0.0")};
     ExchangeReport report{};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -170,7 +170,7 @@ TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
     const int count = default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES);
     std::map<std::string, std::string> listed;
     for (int i = 0; i < count; ++i)
-        listed[interfaces[i].name] = ipv4_text(interfaces[i].addr);
+        listed[interfaces[i].name] = inet_ntoa(interfaces[i].addr);
     EXPECT_EQ(listed,
               (std::map<std::string, std::string>{{"dsh1", "198.18.1.1"}, {"dsh2", "198.18.2.1"}}));
 

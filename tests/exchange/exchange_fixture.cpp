@@ -1,6 +1,5 @@
 #include "exchange_fixture.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <dirent.h>
@@ -116,11 +115,10 @@ void ExchangeTest::TearDown()
     EXPECT_EQ(open_descriptors(), descriptors_) << "descriptors leaked";
 }
 
-static std::string take_file(const std::string &path)
+std::string ExchangeTest::write_file(const std::string &name, const std::string &contents) const
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ofstream(path(name), std::ios::binary) << contents;
+    return path(name);
 }
 
 ProgramResult ExchangeTest::run_program(const std::vector<std::string> &argv) const
@@ -130,8 +128,11 @@ ProgramResult ExchangeTest::run_program(const std::vector<std::string> &argv) co
     pid_t pid = spawn(argv, dir_);
     if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
         result.status = WEXITSTATUS(wstatus);
-    result.out = take_file(path("stdout"));
-    result.err = take_file(path("stderr"));
+    std::ostringstream out, err;
+    out << std::ifstream(path("stdout")).rdbuf();
+    err << std::ifstream(path("stderr")).rdbuf();
+    result.out = out.str();
+    result.err = err.str();
     return result;
 }
 
@@ -145,6 +146,14 @@ std::string log_field(const std::string &line, const std::string &key)
     return line.substr(at, line.find(' ', at) - at);
 }
 
+std::string image_bytes(size_t size)
+{
+    std::string image(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        image[i] = static_cast<char>((i * 2654435761u) >> 13);
+    return image;
+}
+
 std::string fnv1a(const void *data, size_t length)
 {
     uint32_t hash = 0x811c9dc5u;
@@ -153,24 +162,4 @@ std::string fnv1a(const void *data, size_t length)
     char text[9];
     std::snprintf(text, sizeof text, "%08x", hash);
     return text;
-}
-
-in_addr ipv4(const char *text)
-{
-    in_addr addr{};
-    EXPECT_EQ(inet_pton(AF_INET, text, &addr), 1) << text;
-    return addr;
-}
-
-ether_addr mac(const char *text)
-{
-    ether_addr out{};
-    EXPECT_NE(ether_aton_r(text, &out), nullptr) << text;
-    return out;
-}
-
-std::string ipv4_text(in_addr addr)
-{
-    char text[INET_ADDRSTRLEN];
-    return inet_ntop(AF_INET, &addr, text, sizeof text);
 }

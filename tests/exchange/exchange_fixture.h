@@ -5,6 +5,8 @@
 
 #include "discover.h"
 
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
@@ -55,6 +57,8 @@ class ExchangeTest : public testing::TestWithParam<size_t>
     {
         return sim_.start(path("sim.log"), devices);
     }
+    // Writes a scratch file; returns its path.
+    std::string write_file(const std::string &name, const std::string &contents) const;
     // argv[0] is the program (searched on PATH).
     ProgramResult run_program(const std::vector<std::string> &argv) const;
 
@@ -67,8 +71,7 @@ class ExchangeTest : public testing::TestWithParam<size_t>
 
 // The value of key=value in a log line, empty when absent.
 std::string log_field(const std::string &line, const std::string &key);
+// Pseudo-random image bytes.
+std::string image_bytes(size_t size);
 // The checksum the device logs for an upload: FNV-1a, 8 hex digits.
 std::string fnv1a(const void *data, size_t length);
-in_addr ipv4(const char *text);
-ether_addr mac(const char *text);
-std::string ipv4_text(in_addr addr);

@@ -6,8 +6,6 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <fstream>
-#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,8 +35,8 @@ TEST_P(SetupTest, PrintsTheWordAndSucceedsOnlyOnTwo)
 {
     const SetupCase &c = SETUP_CASES[GetParam()];
     ASSERT_TRUE(start_sim({"addr=127.0.0.2,ip=127.0.0.20,setup=" + std::to_string(c.code)}));
-    const ether_addr target = mac("02:00:7f:00:00:02");
-    const in_addr any{}, ip = ipv4(c.ip), netmask = ipv4(c.netmask);
+    const ether_addr target = *ether_aton("02:00:7f:00:00:02");
+    const in_addr any{}, ip{inet_addr(c.ip)}, netmask{inet_addr(c.netmask)};
     const int ret = c.code == 2 ? 0 : -1;
 
     testing::internal::CaptureStdout();
@@ -61,7 +59,7 @@ TEST_P(SetupTest, PrintsTheWordAndSucceedsOnlyOnTwo)
     EXPECT_EQ(report.stage, ret == 0 ? STAGE_DONE : STAGE_REFUSED);
     EXPECT_EQ(report.result, c.code);
     EXPECT_EQ(report.error, 0);
-    EXPECT_EQ(ipv4_text(report.device), "127.0.0.2");
+    EXPECT_STREQ(inet_ntoa(report.device), "127.0.0.2");
 }
 
 INSTANTIATE_TEST_SUITE_P(ResultCodes, SetupTest, testing::Range<size_t>(0, std::size(SETUP_CASES)),
@@ -101,18 +99,25 @@ const InstallCase INSTALL_CASES[] = {
      "do_install: unable to send data: send(): ", STAGE_UPLOAD, "closed", 1000},
 };
 
+// Checks each progress call as it comes: after every piece of at most 2048
+// bytes, in order. A shrinking image is truncated at the first.
 struct Progress {
-    std::vector<std::pair<uint64_t, uint64_t>> calls; // (sent, total)
-    const char *shrink_path = nullptr;                // truncated at the first call
+    uint64_t size;
+    const char *shrink_path;
+    uint64_t sent = 0;
+    size_t calls = 0;
 };
 
-void record_progress(void *context, uint64_t sent, uint64_t total)
+void check_progress(void *context, uint64_t sent, uint64_t total)
 {
-    auto *progress = static_cast<Progress *>(context);
-    if (progress->calls.empty() && progress->shrink_path != nullptr) {
-        EXPECT_EQ(truncate(progress->shrink_path, 0), 0);
+    auto *p = static_cast<Progress *>(context);
+    if (p->calls++ == 0 && p->shrink_path != nullptr) {
+        EXPECT_EQ(truncate(p->shrink_path, 0), 0);
     }
-    progress->calls.emplace_back(sent, total);
+    EXPECT_EQ(total, p->size);
+    EXPECT_GT(sent, p->sent);
+    EXPECT_LE(sent - p->sent, uint64_t{INSTALL_CHUNK});
+    p->sent = sent;
 }
 
 // Listens where the device's install socket would be, so that a connection
@@ -123,7 +128,7 @@ int occupy_install_port(const char *address)
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(INSTALL_PORT);
-    local.sin_addr = ipv4(address);
+    local.sin_addr.s_addr = inet_addr(address);
     EXPECT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local), 0);
     EXPECT_EQ(listen(sock, 1), 0);
     return sock;
@@ -141,24 +146,16 @@ TEST_P(InstallTest, SendsTheImageOrFailsWithItsLine)
     // to the address the reply came from.
     ASSERT_TRUE(start_sim({std::string("addr=127.0.0.2,ip=127.0.0.77") + c.device_keys}));
 
-    const std::string image_path = path("image.bin");
-    std::vector<unsigned char> image(c.size);
-    std::mt19937 random(static_cast<unsigned>(c.size));
-    for (unsigned char &byte : image)
-        byte = static_cast<unsigned char>(random());
-    if (c.image != Image::Missing)
-        std::ofstream(image_path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
+    const std::string image = image_bytes(c.size);
+    write_file("image.bin", image);
+    const std::string image_path = path(c.image == Image::Missing ? "missing.bin" : "image.bin");
     FdGuard guard(c.upload == nullptr ? occupy_install_port("127.0.0.2") : -1);
 
-    const ether_addr target = mac("02:00:7f:00:00:02");
+    const ether_addr target = *ether_aton("02:00:7f:00:00:02");
     const in_addr any{};
-    Progress progress;
-    if (c.image == Image::Shrinking)
-        progress.shrink_path = image_path.c_str();
+    Progress progress{c.size, c.image == Image::Shrinking ? image_path.c_str() : nullptr};
     ExchangeReport report{};
-    report.progress = record_progress;
+    report.progress = check_progress;
     report.context = &progress;
 
     testing::internal::CaptureStdout();
@@ -180,25 +177,17 @@ TEST_P(InstallTest, SendsTheImageOrFailsWithItsLine)
 
     EXPECT_EQ(report.stage, c.stage);
     EXPECT_EQ(report.result, c.upload == nullptr ? RESULT_FORBIDDEN : RESULT_SUCCESS);
-    EXPECT_EQ(ipv4_text(report.device), "127.0.0.2");
-    // Progress comes after every piece of at most 2048 bytes, in order.
-    uint64_t previous = 0;
-    for (const auto &[sent, total] : progress.calls) {
-        EXPECT_EQ(total, c.size);
-        EXPECT_GT(sent, previous);
-        EXPECT_LE(sent - previous, uint64_t{INSTALL_CHUNK});
-        previous = sent;
-    }
-    EXPECT_EQ(report.sent, previous);
+    EXPECT_STREQ(inet_ntoa(report.device), "127.0.0.2");
+    EXPECT_EQ(report.sent, progress.sent);
     if (c.stage == STAGE_DONE) {
         EXPECT_EQ(report.image_size, c.size);
         EXPECT_EQ(report.sent, c.size);
-        EXPECT_EQ(progress.calls.size(), (c.size + INSTALL_CHUNK - 1) / INSTALL_CHUNK);
+        EXPECT_EQ(progress.calls, (c.size + INSTALL_CHUNK - 1) / INSTALL_CHUNK);
     }
 
     if (c.upload == nullptr) {
         EXPECT_LT(accept(guard.get(), nullptr, nullptr), 0) << "a connection was made";
-        EXPECT_TRUE(progress.calls.empty());
+        EXPECT_EQ(progress.calls, 0u);
         EXPECT_TRUE(sim_.lines_of("upload ").empty());
         return;
     }
