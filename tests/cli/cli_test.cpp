@@ -1,5 +1,4 @@
-// devscout-cli run as a program against simulated devices, each case in a
-// private network namespace of its own.
+// devscout-cli run as a program against simulated devices.
 #include "exchange_fixture.h"
 #include "fd_guard.h"
 

@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -18,13 +17,10 @@ static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (!dir.empty()) {
-        const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir + "/stdout").c_str(), flags,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir + "/stderr").c_str(), flags,
-                                         0600);
-    }
+    for (auto [fd, name] : {std::pair{STDOUT_FILENO, "/stdout"}, {STDERR_FILENO, "/stderr"}})
+        if (!dir.empty())
+            posix_spawn_file_actions_addopen(&actions, fd, (dir + name).c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char *> args;
     for (const std::string &arg : argv)
         args.push_back(const_cast<char *>(arg.c_str()));
@@ -34,12 +30,6 @@ static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
-}
-
-SimProcess::~SimProcess()
-{
-    if (pid_ > 0)
-        stop();
 }
 
 testing::AssertionResult SimProcess::start(const std::string &log_path,

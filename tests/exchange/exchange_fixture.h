@@ -6,20 +6,15 @@
 #include "discover.h"
 
 #include <arpa/inet.h>
-
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
+// The fixture's tear-down stops it; so must any test that starts one more.
 class SimProcess
 {
   public:
-    SimProcess() = default;
-    ~SimProcess();
-    SimProcess(const SimProcess &) = delete;
-    SimProcess &operator=(const SimProcess &) = delete;
-
     // Starts the program with devices, logging to log_path (prefix, e.g.
     // "ip netns exec NAME", goes before it), and waits until it is ready.
     testing::AssertionResult start(const std::string &log_path,
