@@ -113,17 +113,15 @@ std::string ExchangeTest::write_file(const std::string &name, const std::string 
 
 ProgramResult ExchangeTest::run_program(const std::vector<std::string> &argv) const
 {
-    ProgramResult result;
+    auto read = [this](const char *name) {
+        std::ostringstream text;
+        text << std::ifstream(path(name)).rdbuf();
+        return text.str();
+    };
     int wstatus = 0;
     pid_t pid = spawn(argv, dir_);
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-        result.status = WEXITSTATUS(wstatus);
-    std::ostringstream out, err;
-    out << std::ifstream(path("stdout")).rdbuf();
-    err << std::ifstream(path("stderr")).rdbuf();
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    const bool exited = pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus);
+    return {exited ? WEXITSTATUS(wstatus) : -1, read("stdout"), read("stderr")};
 }
 
 std::string log_field(const std::string &line, const std::string &key)
