@@ -1,21 +1,40 @@
+// The host list and the setup dialog, offscreen and without devices.
 #include "mainwindow.h"
 #include "qhostview.h"
+#include "setuprequest.h"
 #include "window_test.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
-#include <memory>
 
 namespace
 {
+
+QString dotted(in_addr address)
+{
+    char text[INET_ADDRSTRLEN];
+    return QString::fromLatin1(inet_ntop(AF_INET, &address, text, sizeof(text)));
+}
+
+ExchangeReport report(int stage, int result, int error = 0)
+{
+    ExchangeReport r{};
+    r.stage = stage;
+    r.result = result;
+    r.error = error;
+    return r;
+}
 
 DiscoverEntry device(const char *ip, const char *mac, const char *host = "",
                      const char *firmware = "", const char *netmask = "255.255.255.0")
@@ -46,13 +65,15 @@ QPoint cellPoint(int row, int column)
 
 } // namespace
 
-class TestHostView : public QObject
+class TestWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QWidget> box = std::make_unique<QWidget>();
+    QWidget box;
     QTemporaryDir bin;
+    QTemporaryFile image;
 
+    QCheckBox *dhcpBox() { return qobject_cast<QCheckBox *>(dialogWidget(3)); }
     QByteArray browserCalls()
     {
         QFile log(bin.filePath("kfmclient.log"));
@@ -62,11 +83,12 @@ class TestHostView : public QObject
   private slots:
     void initTestCase()
     {
+        QVERIFY(image.open());
         OutputCapture out(STDOUT_FILENO);
-        setup_main_window(*box);
+        setup_main_window(box);
         QCOMPARE(out.text(), QByteArray("QHostView::QHostView\n"));
-        box->show();
-        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
 
         // A stand-in browser launcher that records its arguments.
         QFile script(bin.filePath("kfmclient"));
@@ -83,6 +105,147 @@ class TestHostView : public QObject
         QFile::remove(bin.filePath("kfmclient.log"));
     }
 
+    void layout()
+    {
+        QCOMPARE(dia->windowTitle(), QString("Setup Device"));
+        QCOMPARE(dia->size(), QSize(300, 120));
+        QVERIFY(!dia->isModal());
+        auto *rows = qobject_cast<QVBoxLayout *>(dia->layout());
+        QVERIFY(rows != nullptr);
+        QCOMPARE(rows->contentsMargins(), QMargins(10, 10, 10, 10));
+        QStringList widgets;
+        for (int i = 0; i < rows->count(); ++i)
+            widgets << QString("%1 %2 %3")
+                           .arg(dialogWidget(i)->metaObject()->className(),
+                                dialogWidget(i)->property("text").toString())
+                           .arg(rows->stretch(i));
+        QCOMPARE(widgets, (QStringList{"QLabel Mac 0", "QLineEdit Enter new IP 1",
+                                       "QLineEdit Enter new netmask 2", "QCheckBox DHCP 3",
+                                       "dClickLineEdit Enter file to be uploaded 4",
+                                       "QPushButton Setup 5"}));
+        QVERIFY(!dhcpBox()->isChecked());
+    }
+
+    void doubleClickInField_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::newRow("file field") << 4;
+        QTest::newRow("IP field") << 1;
+    }
+
+    void doubleClickInField()
+    {
+        QFETCH(int, position);
+        const bool chooser = position == 4;
+        auto *field = qobject_cast<QLineEdit *>(dialogWidget(position));
+        field->setText("before");
+        dia->show();
+        // Checked once the chooser is closed: a failed check inside would
+        // leave it open.
+        QString directory;
+        QStringList filters;
+        QTimer::singleShot(0, this, [&] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (files == nullptr)
+                return;
+            directory = files->directory().path();
+            filters = files->nameFilters();
+            files->findChild<QLineEdit *>("fileNameEdit")->setText(image.fileName());
+            static_cast<QDialog *>(files)->accept();
+        });
+        OutputCapture out(STDOUT_FILENO);
+        QTest::mouseDClick(field, Qt::LeftButton, {}, QPoint(5, field->height() / 2));
+        QCoreApplication::processEvents();
+        QCOMPARE(directory, chooser ? QString("/") : QString());
+        QCOMPARE(filters, chooser ? QStringList("*") : QStringList());
+        QCOMPARE(out.text().count("File edit doubleClicked\n"), chooser ? 1 : 0);
+        QCOMPARE(field->text(), chooser ? image.fileName() : QString("before"));
+        QVERIFY(!chooser || !field->hasSelectedText());
+        dia->hide();
+        setDialogFields(prompts);
+    }
+
+    // What the dialog's fields ask the device for, where the simulated
+    // devices do not see it: the image, when there is one, is always the
+    // file named.
+    void request_data()
+    {
+        QTest::addColumn<QStringList>("fields"); // IP, netmask, file
+        QTest::addColumn<bool>("dhcp");
+        // The setup sent as "IP NETMASK DHCP" or "-", and a word the problem
+        // line must hold ("" for none).
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("problem");
+
+        const QString address = "192.0.2.5";
+        QTest::newRow("DHCP alone") << prompts << true << "0.0.0.0 0.0.0.0 1"
+                                    << "";
+        QTest::newRow("DHCP with an address")
+            << QStringList{address, "", ""} << true << "192.0.2.5 0.0.0.0 1" << QString();
+        QTest::newRow("address without netmask")
+            << QStringList{address, "", ""} << false << "-" << QString("both");
+        QTest::newRow("short address")
+            << QStringList{"192.0.2", "255.0.0.0", ""} << true << "-" << QString("IP field");
+        QTest::newRow("netmask text")
+            << QStringList{address, "mask", ""} << false << "-" << QString("netmask field");
+        QTest::newRow("missing image, setup still sent")
+            << QStringList{address, "255.0.0.0", "/nonexistent"} << false << "192.0.2.5 255.0.0.0 0"
+            << QString("file field");
+        QTest::newRow("directory as image")
+            << QStringList{"", "", "/"} << false << "-" << QString("file field");
+    }
+
+    void request()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(bool, dhcp);
+        QFETCH(QString, setup);
+        QFETCH(QString, problem);
+        setDialogFields(fields);
+        dhcpBox()->setChecked(dhcp);
+        SetupRequest request;
+        request.macText = "0:a:95:1:2b:ff";
+        const QString line = read_setup_fields(dia->fields(), &request);
+
+        QCOMPARE(request.setup ? QString("%1 %2 %3")
+                                     .arg(dotted(request.ipaddr), dotted(request.netmask))
+                                     .arg(request.dhcp)
+                               : QString("-"),
+                 setup);
+        QVERIFY(!request.install && request.image.isEmpty());
+        QVERIFY2(problem.isEmpty()
+                     ? line.isEmpty()
+                     : line.startsWith("0:a:95:1:2b:ff: not sent: ") && line.contains(problem),
+                 qPrintable(line));
+    }
+
+    // Outcomes the exchanges against the simulated devices do not reach.
+    void describe_data()
+    {
+        QTest::addColumn<bool>("install");
+        QTest::addColumn<ExchangeReport>("report");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("setup, no result")
+            << false << report(STAGE_REFUSED, 0) << "an answer without a valid result (0)";
+        QTest::newRow("setup, no socket") << false << report(STAGE_SOCKET, 0, EACCES)
+                                          << "could not open a socket: Permission denied";
+        QTest::newRow("install socket failed")
+            << true << report(STAGE_REFUSED, 3) << "the device could not open its install socket";
+        QTest::newRow("install, silence")
+            << true << report(STAGE_NO_REPLY, 0, EAGAIN) << "no reply within the time-out";
+        QTest::newRow("connection refused")
+            << true << report(STAGE_CONNECT, 2, ECONNREFUSED) << "connection refused";
+        QTest::newRow("image unreadable") << true << report(STAGE_IMAGE, 2, ENOENT)
+                                          << "could not read the image: No such file or directory";
+    }
+
+    void describe()
+    {
+        QFETCH(bool, install);
+        QFETCH(ExchangeReport, report);
+        QFETCH(QString, words);
+        QCOMPARE(install ? describe_install(report) : describe_setup(report), words);
+    }
     void columns()
     {
         const QStringList titles = {"IP", "Netmask", "MAC", "Hostname", "Firmware"};
@@ -297,35 +460,7 @@ class TestHostView : public QObject
         QCOMPARE(copied, (QStringList{"192.0.2.10", "0:a:95:1:2b:ff",
                                       "192.0.2.10\t255.255.255.0\t0:a:95:1:2b:ff\tdev\tfw 1"}));
     }
-
-    void startDuringRunWaitsForIt()
-    {
-        QSignalSpy done(view, &QHostView::refresh_done);
-        bool enabledAfterFirst = true;
-        connect(
-            view, &QHostView::refresh_done, this,
-            [&] { enabledAfterFirst = discoverButton->isEnabled(); }, Qt::SingleShotConnection);
-        OutputCapture out(STDOUT_FILENO);
-        view->refresh();
-        view->refresh();
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 20000);
-        QVERIFY(!enabledAfterFirst);
-        QVERIFY(discoverButton->isEnabled());
-        QCOMPARE(out.text().count("Performing discover\n"), 2);
-    }
-
-    // Last: closes the window during a run, which must stop the run rather
-    // than wait out the silence.
-    void closeDuringRun()
-    {
-        OutputCapture err(STDERR_FILENO);
-        OutputCapture out(STDOUT_FILENO);
-        view->refresh();
-        QTRY_VERIFY(out.text().contains("Performing discover\n"));
-        box.reset();
-        QVERIFY(!err.text().contains("read_discover_packet: timeout"));
-    }
 };
 
-QTEST_MAIN(TestHostView)
-#include "tst_hostview.moc"
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
