@@ -11,34 +11,9 @@
 # GNU time.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ "${DEVSCOUT_BENCH_INSIDE:-}" != 1 ]; then
-    build=$(realpath "${1:-$root/build}")
-    DEVSCOUT_BENCH_INSIDE=1 exec "$root/tests/support/netns-run" "$0" "$build"
-fi
-cli=$1/tools/cli/devscout-cli
-sim=$1/tools/devsim/devscout-simdevice
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
-    wait
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$root/bench/simdevices.sh"
+cli=$build/tools/cli/devscout-cli
 
-start_devices() { # LOG DEVSIM-ARGUMENTS...
-    log=$1
-    shift
-    "$sim" --i-am-in-a-namespace --log "$log" "$@" >/dev/null 2>&1 &
-    sim_pid=$!
-    until grep -q '^ready' "$log" 2>/dev/null; do sleep 0.05; done
-}
-stop_devices() {
-    kill "$sim_pid"
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
-}
-# The device logs an upload once its side is done, after the sender returns.
 completed() { grep -c '^upload .*status=complete' "$work/install.log" || true; }
 await_uploads() { # COUNT
     tries=0

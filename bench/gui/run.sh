@@ -9,34 +9,17 @@
 # -DDEVSCOUT_BUILD_BENCH=ON); needs GNU time.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ "${DEVSCOUT_BENCH_INSIDE:-}" != 1 ]; then
-    build=$(realpath "${1:-$root/build}")
-    DEVSCOUT_BENCH_INSIDE=1 exec "$root/tests/support/netns-run" "$0" "$build"
-fi
-probe=$1/bench/gui/gui_probe
-sim=$1/tools/devsim/devscout-simdevice
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
-    wait
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$root/bench/simdevices.sh"
+probe=$build/bench/gui/gui_probe
 
 devices=10000
 measure() { # LABEL DEVSIM-ARGUMENTS...
     label=$1
     shift
-    "$sim" --i-am-in-a-namespace --log "$work/sim.log" --devices "$devices" "$@" >/dev/null 2>&1 &
-    sim_pid=$!
-    until grep -q '^ready' "$work/sim.log" 2>/dev/null; do sleep 0.05; done
+    start_devices "$work/sim.log" --devices "$devices" "$@"
     QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$work/time" "$probe" \
         >"$work/probe.out" 2>/dev/null
-    kill "$sim_pid"
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
-    rm -f "$work/sim.log"
+    stop_devices
     # rows=N last_row_ms=N run_ms=N longest_stall_ms=N
     set -- $(grep '^rows=' "$work/probe.out" | sed 's/[a-z_]*=//g')
     printf '%-34s %6s/%-6s %14s %16s %12s\n' "$label" "$1" "$devices" "$2" "$4" \
