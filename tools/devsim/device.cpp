@@ -139,11 +139,11 @@ static void clear_device(SimDevice *d)
     d->reply = ReplyForm::Normal;
 }
 
-bool parse_device_spec(const char *spec, SimDevice *d)
+bool parse_device_description(const char *description, SimDevice *d)
 {
     clear_device(d);
     bool have_addr = false, mac_given = false, ip_given = false;
-    std::string text(spec);
+    std::string text(description);
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
@@ -154,7 +154,7 @@ bool parse_device_spec(const char *spec, SimDevice *d)
         std::string key = item.substr(0, eq);
         std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
         if (eq == std::string::npos || !apply_key(key, value, d, &mac_given, &ip_given)) {
-            std::fprintf(stderr, "devscout-simdevice: device '%s': cannot use '%s'\n", spec,
+            std::fprintf(stderr, "devscout-simdevice: device '%s': cannot use '%s'\n", description,
                          item.c_str());
             return false;
         }
@@ -162,7 +162,7 @@ bool parse_device_spec(const char *spec, SimDevice *d)
         start = comma + 1;
     }
     if (!have_addr) {
-        std::fprintf(stderr, "devscout-simdevice: device '%s': addr= is required\n", spec);
+        std::fprintf(stderr, "devscout-simdevice: device '%s': addr= is required\n", description);
         return false;
     }
     if (!ip_given)

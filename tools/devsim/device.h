@@ -30,7 +30,7 @@ struct SimDevice {
 
 // Parses "key=value,..."; prints one line on stderr and returns false when
 // the text is not understood.
-bool parse_device_spec(const char *spec, SimDevice *device);
+bool parse_device_description(const char *description, SimDevice *device);
 
 // Generated device number index (from 1) at address addr.
 void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDevice *device);

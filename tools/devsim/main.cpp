@@ -49,8 +49,8 @@ static bool build_devices(const SimOptions &opts, DeviceTable *table)
         make_generated_device(i + 1, addr, opts.delay_max_ms, &device);
         table->add(device);
     }
-    for (const char *spec : opts.device_specs) {
-        if (!parse_device_spec(spec, &device))
+    for (const char *description : opts.device_descriptions) {
+        if (!parse_device_description(description, &device))
             return false;
         table->add(device);
     }

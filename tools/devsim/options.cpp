@@ -76,8 +76,8 @@ bool parse_options(int argc, char **argv, SimOptions *opts)
         }
     }
     for (int i = optind; i < argc; ++i)
-        opts->device_specs.push_back(argv[i]);
-    if (opts->generated == 0 && opts->device_specs.empty()) {
+        opts->device_descriptions.push_back(argv[i]);
+    if (opts->generated == 0 && opts->device_descriptions.empty()) {
         std::fputs("devscout-simdevice: no devices (give --devices N or DEVICE)\n", stderr);
         return false;
     }

@@ -13,7 +13,7 @@ struct SimOptions {
     unsigned seed = 0;
     bool seeded = false;
     bool trust_namespace = false;
-    std::vector<const char *> device_specs;
+    std::vector<const char *> device_descriptions;
 };
 
 // Fills opts; prints usage or one error line on stderr and returns false
