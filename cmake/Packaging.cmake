@@ -36,10 +36,8 @@ scripts (devscout-cli) and a simulated device for trying both out\n\
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(DEVSCOUT_BUILD_GUI)
-  # Qt loads its X11 platform plugin at run time, out of dpkg-shlibdeps' sight.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-endif()
+# Debian 12 ships Qt's X11 platform plugin inside libqt6gui6, which the
+# derived dependencies already name.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
