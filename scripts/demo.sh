@@ -13,12 +13,6 @@ if [ "${1:-}" = --inside ]; then
     shift
     build=$1
     shift
-    if ip -o link show | grep -v -q ': lo:'; then
-        echo "demo: refusing to run: this namespace has more than loopback" >&2
-        exit 1
-    fi
-    ip link set lo up
-    ip route add broadcast 255.255.255.255 dev lo table local
     log=$(mktemp)
     "$build/tools/devsim/devscout-simdevice" --i-am-in-a-namespace --log "$log" \
         'addr=127.1.0.1,mask=255.255.255.0,host=lab-switch,fw=SwitchOS%203.2' \
@@ -75,11 +69,5 @@ fi
 cmake -S "$top" -B "$build" -G Ninja -DDEVSCOUT_BUILD_GUI=ON >/dev/null
 cmake --build "$build" --target devscout devscout-simdevice >/dev/null
 
-if unshare -n true 2>/dev/null; then
-    exec unshare -n "$0" --inside "$build" "$@"
-fi
-if unshare -rn true 2>/dev/null; then
-    exec unshare -rn "$0" --inside "$build" "$@"
-fi
-echo "demo: cannot make a private network namespace: run it as root, or allow unprivileged user namespaces (sysctl kernel.unprivileged_userns_clone=1)" >&2
-exit 1
+# The same private namespace as the tests: only loopback, broadcast routed to it.
+exec "$top/tests/support/netns-run" "$0" --inside "$build" "$@"

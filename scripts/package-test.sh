@@ -17,9 +17,7 @@ version=$(/usr/bin/devscout-cli --version)
 echo "$version" | grep -qx 'devscout-cli [0-9][0-9.]*' ||
     { echo "package-test: unexpected version line '$version'" >&2; exit 1; }
 
-unshare -n sh -euc '
-    ip link set lo up
-    ip route add broadcast 255.255.255.255 dev lo table local
+"$(dirname "$0")/../tests/support/netns-run" sh -euc '
     work=$(mktemp -d)
     /usr/bin/devscout-simdevice --i-am-in-a-namespace --log "$work/log" --devices 5 &
     sim=$!
