@@ -73,10 +73,7 @@ QString HostItem::toolTip() const
     if (conflicts.isEmpty())
         return tip;
     if (address.s_addr == 0)
-        return tip +
-               QString("\n%1 more device(s) without an address are hidden behind this row: %2")
-                   .arg(conflicts.size())
-                   .arg(conflicts.join(", "));
+        return tip + QString("\nAlso without an address: %1").arg(conflicts.join(", "));
     return tip + QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
 }
 

@@ -29,13 +29,9 @@ class ListSink : public DiscoverSink
   public:
     explicit ListSink(HostUpdateThread &worker) : worker(worker) {}
 
-    void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
+    void found(const DiscoveredDevice &device) override
     {
-        emit worker.deviceFound(entry, where);
-    }
-    void skipped(const DiscoverEntry &entry, const ether_addr &, const DiscoverInterface &) override
-    {
-        emit worker.deviceSkipped(entry);
+        emit worker.deviceFound(device.entry, device.where);
     }
     bool stop_requested() override { return worker.isInterruptionRequested(); }
 
@@ -69,13 +65,12 @@ void HostUpdateThread::run()
 
 int do_discover(QHostView *list, in_addr *local)
 {
-    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES]{};
-    int count = 1;
+    std::vector<DiscoverInterface> interfaces(1);
     interfaces[0].addr = *local;
     if (local->s_addr == htonl(INADDR_ANY))
-        count = default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES);
+        interfaces = default_discover_interfaces();
     ListSink sink(list->updateThread);
-    return discover_run(interfaces, count, &sink);
+    return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
 }
 
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
@@ -106,9 +101,6 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
             add_item(&entry, &where);
         },
         Qt::QueuedConnection);
-    connect(
-        &updateThread, &HostUpdateThread::deviceSkipped, this,
-        [this](const DiscoverEntry &entry) { add_skipped(&entry); }, Qt::QueuedConnection);
     connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
             Qt::QueuedConnection);
     connect(&updateThread, &QThread::finished, this, &QHostView::runEnded, Qt::QueuedConnection);
@@ -120,14 +112,14 @@ void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *wh
 {
     const DiscoverInterface any{};
     auto *item = new HostItem(this, *entry, where != nullptr ? *where : any);
+    // Devices that share an address each have a row, marked on both sides.
+    const QList<HostItem *> sharing = rowsByAddress.values(entry->ipaddr.s_addr);
+    for (HostItem *listed : sharing) {
+        listed->addConflict(entry->mac);
+        item->addConflict(listed->mac());
+    }
     rowsByAddress.insert(entry->ipaddr.s_addr, item);
     widenFirmwareColumn(item);
-}
-
-void QHostView::add_skipped(const DiscoverEntry *entry)
-{
-    if (HostItem *listed = rowsByAddress.value(entry->ipaddr.s_addr))
-        listed->addConflict(entry->mac);
 }
 
 // The firmware column grows to its widest entry so far; asking only about the

@@ -35,7 +35,6 @@ class HostUpdateThread : public QThread
   signals:
     void listCleared();
     void deviceFound(const DiscoverEntry &entry, const DiscoverInterface &where);
-    void deviceSkipped(const DiscoverEntry &entry);
     void statusMessage(const QString &line);
 
   protected:
@@ -57,9 +56,6 @@ class QHostView : public QTreeWidget
     // Appends a row for a device found through where (the wildcard address
     // when null).
     void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr);
-    // Marks the row listed under the address of a skipped reply when the
-    // reply came from another device.
-    void add_skipped(const DiscoverEntry *entry);
     bool openurl(const QString &ip);
     // Empties the list before a run's first row.
     void purge_items();
@@ -93,8 +89,8 @@ class QHostView : public QTreeWidget
     bool running = false;
     bool restartPending = false;
     QList<SetupRequest> queuedRequests;
-    // The row listed under each address in this run.
-    QHash<quint32, HostItem *> rowsByAddress;
+    // The rows listed under each address in this run.
+    QMultiHash<quint32, HostItem *> rowsByAddress;
 };
 
 // Fills list with the devices that answer a discovery run from local (from

@@ -131,15 +131,17 @@ void run_setup_request(const SetupRequest &request, const std::function<void(QSt
     if (request.setup) {
         ExchangeReport report{};
         do_setup_report(&request.local, &request.mac, &request.ipaddr, &request.netmask,
-                        request.dhcp ? 1 : 0, &report);
+                        request.dhcp ? 1 : 0, nullptr, &report);
         say(QString("Setup of %1: %2").arg(request.macText, describe_setup(report)));
     }
     if (request.install) {
         Progress progress{&request, &say, {}};
+        ExchangeOptions options{};
+        options.progress = report_progress;
+        options.context = &progress;
         ExchangeReport report{};
-        report.progress = report_progress;
-        report.context = &progress;
-        do_install_report(&request.local, &request.mac, request.image.constData(), &report);
+        do_install_report(&request.local, &request.mac, request.image.constData(), &options,
+                          &report);
         say(QString("Install on %1: %2").arg(request.macText, describe_install(report)));
     }
 }

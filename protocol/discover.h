@@ -75,37 +75,74 @@ int read_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from);
 int read_discover_reply(int sock, const unsigned char session_id[2], DiscoverEntry *entry);
 void print_discover_entry(const DiscoverEntry *entry);
 
+// Accepts a decoded packet as a discover reply of the session, with the lines
+// of read_discover_reply; on 1 the reply has been acknowledged on ack_sock.
+int accept_discover_reply(int ack_sock, const unsigned char session_id[2],
+                          const DiscoverEntry &reply);
+// read_discover_packet that also tells the index of the interface the
+// datagram arrived on (0 when unknown; the socket needs IP_PKTINFO set).
+int receive_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from, int *ifindex);
+
+// A socket bound to the limited broadcast address at sock's port, with
+// IP_PKTINFO set, for devices that answer there instead of to sock's own
+// address; -1 when sock is bound to the wildcard, which hears them itself,
+// or when it cannot be opened.
+int open_broadcast_listener(int sock);
+
+// The deadlines of the exchanges, in milliseconds.
+constexpr int REPLY_WAIT_MS = 2000; // for the reply to a request, however much else arrives
+constexpr int DEFAULT_STALL_TIMEOUT_MS = 30000; // an upload that makes no progress
+constexpr int DEFAULT_CONNECT_TIMEOUT_MS = 5000;
+
 // How a setup or install exchange ended, for callers that show more than 0/-1.
 enum ExchangeStage {
-    STAGE_SOCKET,   // the discovery socket could not be opened
-    STAGE_NO_REPLY, // no matching reply before the time-out
-    STAGE_REFUSED,  // the device answered with a result other than 2
-    STAGE_CONNECT,  // TCP socket or connection to the install port failed
-    STAGE_IMAGE,    // the image could not be read or described
-    STAGE_UPLOAD,   // sending the header or the data failed
-    STAGE_DONE,     // setup accepted, or the whole image sent
+    STAGE_INPUT,     // nothing sent: no usable MAC, or the image cannot be uploaded
+    STAGE_SOCKET,    // the discovery socket could not be opened
+    STAGE_NO_REPLY,  // no matching reply before the time-out
+    STAGE_REFUSED,   // the device answered with a result other than 2
+    STAGE_CONNECT,   // TCP socket or connection to the install port failed
+    STAGE_IMAGE,     // the image could not be read
+    STAGE_UPLOAD,    // the device did not take the whole image
+    STAGE_CANCELLED, // the caller asked to stop
+    STAGE_DONE,      // setup accepted, or the whole image taken by the device
 };
 
 using InstallProgress = void (*)(void *context, uint64_t sent, uint64_t total);
+using StopRequested = bool (*)(void *context);
 
-struct ExchangeReport {
-    int stage;                // an ExchangeStage
-    int result;               // the device's result code, 0 before a reply
-    int error;                // errno of the failing call, 0 when none
-    in_addr device;           // source address of the accepted reply
-    uint64_t image_size;      // install: the size announced in the header
-    uint64_t sent;            // install: image bytes sent so far
-    InstallProgress progress; // optional; called after every piece sent
-    void *context;
+// What a caller adds to an exchange; all zero behaves as specified, with the
+// default deadlines.
+struct ExchangeOptions {
+    // The address the device's discover reply came from: replies from any
+    // other address are ignored. 0.0.0.0 accepts any sender.
+    in_addr device;
+    int stall_timeout_ms;         // 0: DEFAULT_STALL_TIMEOUT_MS
+    int connect_timeout_ms;       // 0: DEFAULT_CONNECT_TIMEOUT_MS
+    InstallProgress progress;     // optional; called after every piece sent
+    StopRequested stop_requested; // optional; polled at least every 100 ms
+    void *context;                // handed to progress and stop_requested
 };
 
-// Setup and install exchanges. The *_report forms fill report (which may be
-// null; its progress and context are the caller's, null when unused) and
-// otherwise behave exactly like the plain forms.
+struct ExchangeReport {
+    ExchangeStage stage;
+    int result;          // the device's result code, 0 before a reply
+    int error;           // errno of the failing call, 0 when none
+    in_addr device;      // source address of the accepted reply
+    uint64_t image_size; // install: the size announced in the header
+    uint64_t sent;       // install: image bytes handed to the connection
+    uint64_t acked;      // install: image bytes the device acknowledged
+};
+
+// Setup and install exchanges. The *_report forms take options (null: all
+// zero) and fill report (may be null); otherwise they behave like the plain
+// forms. No request leaves without a MAC, nor an install request for an
+// image that cannot be uploaded. An install succeeds only when the device
+// acknowledged every byte and closed the connection without a reset.
 int do_setup(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,
              const in_addr *netmask, int dhcp);
 int do_setup_report(const in_addr *local, const ether_addr *mac, const in_addr *ipaddr,
-                    const in_addr *netmask, int dhcp, ExchangeReport *report);
+                    const in_addr *netmask, int dhcp, const ExchangeOptions *options,
+                    ExchangeReport *report);
 int do_install(const in_addr *local, const ether_addr *mac, const char *path);
 int do_install_report(const in_addr *local, const ether_addr *mac, const char *path,
-                      ExchangeReport *report);
+                      const ExchangeOptions *options, ExchangeReport *report);

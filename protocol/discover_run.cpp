@@ -1,5 +1,5 @@
 // One discovery run: requests out on every interface, replies collected from
-// all of them until the network has been silent for 2 seconds.
+// all of them until no new device has answered for 2 seconds.
 #include "discover_run.h"
 #include "report.h"
 
@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unordered_map>
 
-int list_discover_interfaces(DiscoverInterface *out, int max)
+int list_discover_interfaces(std::vector<DiscoverInterface> *out)
 {
     ifaddrs *all = nullptr;
     if (getifaddrs(&all) < 0) {
@@ -19,29 +19,32 @@ int list_discover_interfaces(DiscoverInterface *out, int max)
         return -1;
     }
     int count = 0;
-    for (const ifaddrs *ifa = all; ifa != nullptr && count < max; ifa = ifa->ifa_next) {
+    for (const ifaddrs *ifa = all; ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
             continue;
         const unsigned flags = ifa->ifa_flags;
         if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
-        DiscoverInterface &item = out[count++];
-        std::memset(&item, 0, sizeof(item));
+        DiscoverInterface item{};
         std::strncpy(item.name, ifa->ifa_name, sizeof(item.name) - 1);
         item.addr = reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr;
+        out->push_back(item);
+        ++count;
     }
     freeifaddrs(all);
     return count;
 }
 
-int default_discover_interfaces(DiscoverInterface *out, int max)
+std::vector<DiscoverInterface> default_discover_interfaces()
 {
-    int count = list_discover_interfaces(out, max);
-    if (count > 0)
-        return count;
-    std::memset(&out[0], 0, sizeof(out[0]));
-    out[0].addr.s_addr = INADDR_ANY;
-    return 1;
+    std::vector<DiscoverInterface> interfaces;
+    if (list_discover_interfaces(&interfaces) <= 0) {
+        interfaces.clear();
+        DiscoverInterface any{};
+        any.addr.s_addr = htonl(INADDR_ANY);
+        interfaces.push_back(any);
+    }
+    return interfaces;
 }
 
 namespace
@@ -49,15 +52,16 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto silence_timeout = std::chrono::seconds(2);
 // How often a waiting run looks at its sink's stop request.
-constexpr int stop_poll_ms = 100;
+constexpr int STOP_POLL_MS = 100;
+// The pause between the three requests of a run.
+constexpr useconds_t REQUEST_GAP_US = 200;
 // Thousands of devices answering at once overflow the default receive buffer.
-constexpr int receive_buffer_bytes = 8 << 20;
+constexpr int RECEIVE_BUFFER_BYTES = 8 << 20;
 
 void enlarge_receive_buffer(int sock)
 {
-    int size = receive_buffer_bytes;
+    int size = RECEIVE_BUFFER_BYTES;
     // The forced form passes the system limit but needs privileges; the plain
     // one is capped at that limit, which is still better than the default.
     if (setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) < 0)
@@ -74,98 +78,144 @@ int address_as_logged(in_addr address)
     return static_cast<int32_t>(value);
 }
 
-// Opens a socket per interface and sends the three requests on each; an
-// interface that fails either step is left out. Returns how many remain,
-// with their sockets and interfaces moved to the front.
-int start_requests(const DiscoverInterface *interfaces, int count,
-                   const unsigned char session_id[2], FdGuard *socks, DiscoverInterface *used)
+// One interface of a run: the socket its requests leave from and that hears
+// replies to its own address, and the one that hears replies sent to the
+// limited broadcast address at the same port.
+struct Listener {
+    FdGuard request;
+    FdGuard broadcast;
+    DiscoverInterface where;
+    unsigned ifindex;
+};
+
+// Opens the sockets of each interface and sends the three requests on each;
+// an interface that fails either step is left out.
+std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int count,
+                                     const unsigned char session_id[2])
 {
-    int open = 0;
-    for (int i = 0; i < count && open < MAX_DISCOVER_INTERFACES; ++i) {
+    std::vector<Listener> listeners;
+    for (int i = 0; i < count; ++i) {
         FdGuard sock(set_discover_socket(&interfaces[i].addr));
         if (sock.get() < 0)
             continue;
         enlarge_receive_buffer(sock.get());
-        socks[open] = std::move(sock);
-        used[open++] = interfaces[i];
+        FdGuard broadcast(open_broadcast_listener(sock.get()));
+        if (broadcast.get() >= 0)
+            enlarge_receive_buffer(broadcast.get());
+        listeners.push_back({std::move(sock), std::move(broadcast), interfaces[i],
+                             is_wildcard(interfaces[i]) ? 0 : if_nametoindex(interfaces[i].name)});
     }
     for (int round = 0; round < 3; ++round) {
         if (round > 0)
-            usleep(200);
-        for (int i = 0; i < open;) {
-            if (send_discover(socks[i].get(), session_id) == 0) {
-                ++i;
-                continue;
-            }
-            --open;
-            socks[i] = std::move(socks[open]);
-            used[i] = used[open];
-        }
+            usleep(REQUEST_GAP_US);
+        std::erase_if(listeners, [&](const Listener &listener) {
+            return send_discover(listener.request.get(), session_id) != 0;
+        });
     }
-    return open;
+    return listeners;
 }
+
+// The devices reported so far in a run: the MACs heard at each address.
+class SeenDevices
+{
+  public:
+    // True when the pair is new; *address_listed tells whether another
+    // device, or this one, was heard at the address before.
+    bool add(in_addr address, const ether_addr &mac, bool *address_listed)
+    {
+        std::vector<ether_addr> &macs = by_address_[address.s_addr];
+        *address_listed = !macs.empty();
+        for (const ether_addr &known : macs)
+            if (std::memcmp(&known, &mac, sizeof(mac)) == 0)
+                return false;
+        macs.push_back(mac);
+        return true;
+    }
+
+  private:
+    std::unordered_map<uint32_t, std::vector<ether_addr>> by_address_;
+};
 
 } // namespace
 
-int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink)
+int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink, int max_run_ms)
 {
+    const auto started = Clock::now();
     unsigned char session_id[2];
     fill_session_id(session_id);
 
-    FdGuard socks[MAX_DISCOVER_INTERFACES];
-    DiscoverInterface used[MAX_DISCOVER_INTERFACES];
-    const int open = start_requests(interfaces, count, session_id, socks, used);
-    if (open == 0)
+    std::vector<Listener> listeners = start_requests(interfaces, count, session_id);
+    if (listeners.empty())
         return -1;
 
-    pollfd fds[MAX_DISCOVER_INTERFACES];
-    int listening = open;
-    for (int i = 0; i < open; ++i)
-        fds[i] = pollfd{socks[i].get(), POLLIN, 0};
+    // Two entries per interface: its request socket, then its broadcast one.
+    std::vector<pollfd> fds;
+    for (const Listener &listener : listeners) {
+        fds.push_back({listener.request.get(), POLLIN, 0});
+        fds.push_back({listener.broadcast.get(), POLLIN, 0});
+    }
+    int listening = static_cast<int>(
+        std::count_if(fds.begin(), fds.end(), [](const pollfd &fd) { return fd.fd >= 0; }));
 
-    // The MAC listed under each address, so a skipped reply can name it.
-    std::unordered_map<uint32_t, ether_addr> seen;
-    auto silent_until = Clock::now() + silence_timeout;
+    SeenDevices seen;
+    const auto run_until = started + std::chrono::milliseconds(max_run_ms);
+    auto silent_until = Clock::now() + std::chrono::milliseconds(RUN_SILENCE_MS);
     while (!sink->stop_requested()) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(silent_until - Clock::now());
-        if (left.count() <= 0) {
+        const auto now = Clock::now();
+        if (now >= run_until) {
+            report_error("discover_run: stopped at the run's limit of %d ms\n", max_run_ms);
+            break;
+        }
+        if (now >= silent_until) {
             report_error("read_discover_packet: timeout\n");
             break;
         }
-        int ready = poll(fds, static_cast<nfds_t>(open),
-                         static_cast<int>(std::min<long>(left.count(), stop_poll_ms)));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::min(silent_until, run_until) - now);
+        int ready = poll(fds.data(), fds.size(),
+                         static_cast<int>(std::min<long>(left.count() + 1, STOP_POLL_MS)));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
             report_error("discover_run: poll: %s\n", std::strerror(errno));
             break;
         }
-        if (ready == 0)
-            continue;
-        silent_until = Clock::now() + silence_timeout;
-        for (int i = 0; i < open; ++i) {
+        for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0)
                 continue;
+            const bool broadcast = i % 2 == 1;
+            const Listener *heard_by = &listeners[i / 2];
             DiscoverEntry entry;
-            int got = read_discover_reply(fds[i].fd, session_id, &entry);
+            sockaddr_in from{};
+            int ifindex = 0;
+            int got =
+                receive_discover_packet(fds[i].fd, &entry, &from, broadcast ? &ifindex : nullptr);
             if (got < 0) {
-                // A receive error ends collection on that interface only.
+                // A receive error ends collection on that socket only.
                 fds[i].fd = -1;
                 if (--listening == 0)
                     return 0;
                 continue;
             }
-            if (got == 0)
+            // A reply sent to the broadcast address belongs to the interface
+            // it arrived on.
+            if (broadcast && ifindex != 0 && heard_by->ifindex != static_cast<unsigned>(ifindex))
+                for (const Listener &listener : listeners)
+                    if (listener.ifindex == static_cast<unsigned>(ifindex))
+                        heard_by = &listener;
+            if (got == 0 || accept_discover_reply(heard_by->request.get(), session_id, entry) != 1)
                 continue;
-            auto [listed, added] = seen.try_emplace(entry.ipaddr.s_addr, entry.mac);
-            if (!added) {
+            bool address_listed = false;
+            const bool added = seen.add(entry.ipaddr, entry.mac, &address_listed);
+            if (address_listed)
                 report_error("skipping duplicate or conflicting device on address %d\n",
                              address_as_logged(entry.ipaddr));
-                sink->skipped(entry, listed->second, used[i]);
+            if (!added)
                 continue;
-            }
-            sink->found(entry, used[i]);
+            // Only a device not heard before keeps the run going, so a
+            // chattering peer cannot.
+            silent_until = Clock::now() + std::chrono::milliseconds(RUN_SILENCE_MS);
+            sink->found({entry, heard_by->where, from.sin_addr});
         }
     }
     return 0;

@@ -5,6 +5,7 @@
 #include "discover.h"
 
 #include <net/if.h>
+#include <vector>
 
 // A local IPv4 address that a run binds one discovery socket to. An empty
 // name stands for the wildcard 0.0.0.0.
@@ -13,36 +14,50 @@ struct DiscoverInterface {
     in_addr addr;
 };
 
-constexpr int MAX_DISCOVER_INTERFACES = 64;
+// A device as a run reports it: its reply, the interface that heard it, and
+// the address the reply came from, to which its setup and install exchanges
+// are bound.
+struct DiscoveredDevice {
+    DiscoverEntry entry;
+    DiscoverInterface where;
+    in_addr source;
+};
 
-// Fills out with every up, broadcast-capable, non-loopback IPv4 interface
-// address; returns how many (0 to max), or -1 when they cannot be listed.
-int list_discover_interfaces(DiscoverInterface *out, int max);
+// Appends every up, broadcast-capable, non-loopback IPv4 interface address
+// to out; returns how many, or -1 when they cannot be listed.
+int list_discover_interfaces(std::vector<DiscoverInterface> *out);
 
 // The interfaces a run uses by default: every broadcast-capable one, or the
-// single wildcard address when there is none. Returns the count (at least 1).
-int default_discover_interfaces(DiscoverInterface *out, int max);
+// single wildcard address when there is none.
+std::vector<DiscoverInterface> default_discover_interfaces();
+inline bool is_wildcard(const DiscoverInterface &where)
+{
+    return where.name[0] == '\0';
+}
 
 // What a run reports, on the thread that runs it.
 class DiscoverSink
 {
   public:
     virtual ~DiscoverSink() = default;
-    // A device whose address is new in this run.
-    virtual void found(const DiscoverEntry &entry, const DiscoverInterface &where) = 0;
-    // A reply skipped because its address is already listed; listed_mac is
-    // the MAC of the device listed under that address.
-    virtual void skipped(const DiscoverEntry &, const ether_addr & /*listed_mac*/,
-                         const DiscoverInterface & /*where*/)
-    {
-    }
+    // A device heard for the first time in this run: a MAC and address pair
+    // not reported before. Devices that share an address each come once.
+    virtual void found(const DiscoveredDevice &device) = 0;
     // Polled while waiting; true ends the run early.
     virtual bool stop_requested() { return false; }
 };
 
+// How long a run may last at most, however busy the network.
+constexpr int DEFAULT_MAX_RUN_MS = 30000;
+// The silence after the last new reply that ends a run.
+constexpr int RUN_SILENCE_MS = 2000;
+
 // Sends the discover request three times on a socket per interface, then
-// acknowledges and reports replies until no datagram has arrived on any of
-// them for 2 seconds. An interface whose socket cannot be opened or whose
-// request cannot be sent is left out of the run. Returns 0 when the
-// collection ended, -1 when no interface was left to collect on.
-int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink);
+// acknowledges replies of this run's session and reports each new device,
+// until no new device has answered for 2 seconds, or max_run_ms have passed.
+// Replies sent to the limited broadcast address are heard too. An interface
+// whose socket cannot be opened or whose request cannot be sent is left out
+// of the run. Returns 0 when the collection ended, -1 when no interface was
+// left to collect on.
+int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
+                 int max_run_ms = DEFAULT_MAX_RUN_MS);

@@ -14,27 +14,24 @@ namespace
 struct Found {
     DiscoverEntry entry;
     std::string interface;
-    int skipped = 0;
+    std::string source;
 };
 
+// The devices of a run by "address mac".
 class RecordingSink : public DiscoverSink
 {
   public:
-    void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
+    void found(const DiscoveredDevice &device) override
     {
-        Found &f = by_address[inet_ntoa(entry.ipaddr)];
-        EXPECT_EQ(f.entry.type, 0) << "found twice: " << inet_ntoa(entry.ipaddr);
-        f.entry = entry;
-        f.interface = where.name;
+        const std::string key =
+            std::string(inet_ntoa(device.entry.ipaddr)) + " " + ether_ntoa(&device.entry.mac);
+        Found &f = devices[key];
+        EXPECT_EQ(f.entry.type, 0) << "found twice: " << key;
+        f.entry = device.entry;
+        f.interface = device.where.name;
+        f.source = inet_ntoa(device.source);
     }
-    void skipped(const DiscoverEntry &entry, const ether_addr &listed_mac,
-                 const DiscoverInterface &) override
-    {
-        Found &f = by_address[inet_ntoa(entry.ipaddr)];
-        f.skipped++;
-        EXPECT_EQ(std::memcmp(&listed_mac, &f.entry.mac, sizeof listed_mac), 0);
-    }
-    std::map<std::string, Found> by_address;
+    std::map<std::string, Found> devices;
 };
 
 int occurrences(const std::string &text, const std::string &line)
@@ -63,29 +60,33 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
         "addr=127.0.0.11,ip=none", // two devices without an address
         "addr=127.0.0.12,ip=none",
     }));
-    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES];
     // Only loopback here, so the run falls back to the wildcard address.
-    ASSERT_EQ(default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES), 1);
+    const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
+    ASSERT_EQ(interfaces.size(), 1u);
     EXPECT_STREQ(interfaces[0].name, "");
     EXPECT_EQ(interfaces[0].addr.s_addr, 0u);
 
     RecordingSink sink;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(discover_run(interfaces, 1, &sink), 0);
+    EXPECT_EQ(discover_run(interfaces.data(), 1, &sink), 0);
     const std::string lines = testing::internal::GetCapturedStderr();
 
-    const std::pair<const char *, int> expected[] = {
-        {"127.0.0.2", 2}, {"127.0.0.3", 0}, {"127.0.0.99", 5}, {"0.0.0.0", 5}}; // skipped
-    ASSERT_EQ(sink.by_address.size(), std::size(expected));
-    for (const auto &[address, skipped] : expected) {
-        SCOPED_TRACE(address);
-        ASSERT_EQ(sink.by_address.count(address), 1u);
-        const Found &f = sink.by_address[address];
+    // Devices that share an address are listed each, with the address their
+    // reply came from.
+    const std::pair<const char *, const char *> expected[] = {
+        {"127.0.0.2 2:0:7f:0:0:2", "127.0.0.2"},  {"127.0.0.3 2:0:7f:0:0:3", "127.0.0.3"},
+        {"127.0.0.99 2:0:7f:0:0:9", "127.0.0.9"}, {"127.0.0.99 2:0:7f:0:0:a", "127.0.0.10"},
+        {"0.0.0.0 2:0:7f:0:0:b", "127.0.0.11"},   {"0.0.0.0 2:0:7f:0:0:c", "127.0.0.12"}};
+    ASSERT_EQ(sink.devices.size(), std::size(expected));
+    for (const auto &[key, source] : expected) {
+        SCOPED_TRACE(key);
+        ASSERT_EQ(sink.devices.count(key), 1u);
+        const Found &f = sink.devices[key];
         EXPECT_EQ(f.entry.type, DISCOVER_REPLY);
         EXPECT_EQ(f.interface, "");
-        EXPECT_EQ(f.skipped, skipped);
+        EXPECT_EQ(f.source, source);
     }
-    const DiscoverEntry &alpha = sink.by_address["127.0.0.2"].entry;
+    const DiscoverEntry &alpha = sink.devices["127.0.0.2 2:0:7f:0:0:2"].entry;
     EXPECT_STREQ(alpha.hostname, "alpha");
     EXPECT_STREQ(alpha.firmware, "fw\xe9 1");
     EXPECT_STREQ(inet_ntoa(alpha.netmask), "255.0.0.0");
@@ -117,7 +118,7 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     ExchangeReport report{};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(do_setup_report(&any, &shared, &ip, &netmask, 0, &report), -1);
+    EXPECT_EQ(do_setup_report(&any, &shared, &ip, &netmask, 0, nullptr, &report), -1);
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_NE(errors.find("read_discover_packet: timeout\n"), std::string::npos) << errors;
@@ -165,21 +166,18 @@ TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
                                        {"addr=" + net + "2", "addr=" + net + "3"},
                                        {"ip", "netns", "exec", ns(n)}));
     }
-    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES];
-    const int count = default_discover_interfaces(interfaces, MAX_DISCOVER_INTERFACES);
+    const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     std::map<std::string, std::string> listed;
-    for (int i = 0; i < count; ++i)
-        listed[interfaces[i].name] = inet_ntoa(interfaces[i].addr);
+    for (const DiscoverInterface &interface : interfaces)
+        listed[interface.name] = inet_ntoa(interface.addr);
     EXPECT_EQ(listed,
               (std::map<std::string, std::string>{{"dsh1", "198.18.1.1"}, {"dsh2", "198.18.2.1"}}));
 
     RecordingSink sink;
-    EXPECT_EQ(discover_run(interfaces, count, &sink), 0);
+    EXPECT_EQ(discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink), 0);
     std::map<std::string, std::string> found_on;
-    for (const auto &[address, f] : sink.by_address) {
-        found_on[address] = f.interface;
-        EXPECT_EQ(f.skipped, 2) << address; // each answers all three requests
-    }
+    for (const auto &[key, f] : sink.devices)
+        found_on[key.substr(0, key.find(' '))] = f.interface;
     EXPECT_EQ(found_on, (std::map<std::string, std::string>{{"198.18.1.2", "dsh1"},
                                                             {"198.18.1.3", "dsh1"},
                                                             {"198.18.2.2", "dsh2"},

@@ -11,9 +11,9 @@ namespace
 class RowCollector : public DiscoverSink
 {
   public:
-    void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
+    void found(const DiscoveredDevice &device) override
     {
-        rows.push_back({entry, where.name});
+        rows.push_back({device.entry, device.where.name});
     }
 
     std::vector<DeviceRow> rows;
@@ -23,13 +23,12 @@ class RowCollector : public DiscoverSink
 
 int run_discover(const CliCommand &command)
 {
-    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES];
-    int count = select_interfaces(command, interfaces, MAX_DISCOVER_INTERFACES);
-    if (count < 0)
+    std::vector<DiscoverInterface> interfaces;
+    if (select_interfaces(command, &interfaces) < 0)
         return STATUS_USAGE;
 
     RowCollector collector;
-    if (discover_run(interfaces, count, &collector) < 0) {
+    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &collector) < 0) {
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }

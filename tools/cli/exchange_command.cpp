@@ -24,17 +24,7 @@ class MacLocator : public DiscoverSink
   public:
     explicit MacLocator(const ether_addr &mac) : mac_(mac) {}
 
-    void found(const DiscoverEntry &entry, const DiscoverInterface &where) override
-    {
-        heard(entry, where);
-    }
-    // Behind an address that another device holds, it still answers setup
-    // and install by its MAC.
-    void skipped(const DiscoverEntry &entry, const ether_addr &,
-                 const DiscoverInterface &where) override
-    {
-        heard(entry, where);
-    }
+    void found(const DiscoveredDevice &device) override { heard(device.entry, device.where); }
     bool stop_requested() override { return located; }
 
     bool located = false;
@@ -76,6 +66,12 @@ int report_outcome(const CliCommand &command, const ExchangeReport &report)
             std::printf("install on %s: image sent, %llu bytes\n", device.c_str(),
                         static_cast<unsigned long long>(report.sent));
         return STATUS_OK;
+    case STAGE_INPUT:
+        print_cli_error("nothing sent: " + error);
+        break;
+    case STAGE_CANCELLED:
+        print_cli_error(device + ": cancelled");
+        break;
     case STAGE_SOCKET:
         print_cli_error("cannot open the discovery socket: " + error);
         break;
@@ -103,13 +99,12 @@ int report_outcome(const CliCommand &command, const ExchangeReport &report)
 
 int run_exchange(const CliCommand &command, const Exchange &exchange)
 {
-    DiscoverInterface interfaces[MAX_DISCOVER_INTERFACES];
-    int count = select_interfaces(command, interfaces, MAX_DISCOVER_INTERFACES);
-    if (count < 0)
+    std::vector<DiscoverInterface> interfaces;
+    if (select_interfaces(command, &interfaces) < 0)
         return STATUS_USAGE;
 
     MacLocator locator(command.mac);
-    if (discover_run(interfaces, count, &locator) < 0) {
+    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &locator) < 0) {
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }
@@ -129,7 +124,7 @@ int run_setup(const CliCommand &command)
 {
     return run_exchange(command, [&](const DiscoverInterface &where, ExchangeReport *report) {
         do_setup_report(&where.addr, &command.mac, &command.ipaddr, &command.netmask,
-                        command.dhcp ? 1 : 0, report);
+                        command.dhcp ? 1 : 0, nullptr, report);
     });
 }
 
@@ -137,11 +132,11 @@ int run_install(const CliCommand &command)
 {
     return run_exchange(command, [&](const DiscoverInterface &where, ExchangeReport *report) {
         ProgressBar bar(stderr);
+        ExchangeOptions options{};
         if (isatty(STDERR_FILENO)) {
-            report->progress = &ProgressBar::hook;
-            report->context = &bar;
+            options.progress = &ProgressBar::hook;
+            options.context = &bar;
         }
-        do_install_report(&where.addr, &command.mac, command.image.c_str(), report);
-        report->progress = nullptr;
+        do_install_report(&where.addr, &command.mac, command.image.c_str(), &options, report);
     });
 }

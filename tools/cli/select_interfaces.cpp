@@ -39,16 +39,18 @@ void set_interface(DiscoverInterface *out, const char *name, in_addr addr)
     out->addr = addr;
 }
 
-int by_name(const std::string &name, DiscoverInterface *out, int max)
+int by_name(const std::string &name, std::vector<DiscoverInterface> *out)
 {
     IfaddrsList list = local_addresses();
     if (list == nullptr)
         return -1;
     int count = 0;
-    for (const ifaddrs *a = list.get(); a != nullptr && count < max; a = a->ifa_next) {
+    for (const ifaddrs *a = list.get(); a != nullptr; a = a->ifa_next) {
         const in_addr *addr = ipv4_of(a);
-        if (addr != nullptr && name == a->ifa_name)
-            set_interface(&out[count++], a->ifa_name, *addr);
+        if (addr != nullptr && name == a->ifa_name) {
+            set_interface(&out->emplace_back(), a->ifa_name, *addr);
+            ++count;
+        }
     }
     if (count == 0)
         print_cli_error("--interface '" + name +
@@ -56,7 +58,7 @@ int by_name(const std::string &name, DiscoverInterface *out, int max)
     return count == 0 ? -1 : count;
 }
 
-int by_address(const std::string &text, DiscoverInterface *out)
+int by_address(const std::string &text, std::vector<DiscoverInterface> *out)
 {
     in_addr wanted;
     if (!parse_ipv4(text, &wanted)) {
@@ -65,7 +67,7 @@ int by_address(const std::string &text, DiscoverInterface *out)
         return -1;
     }
     if (wanted.s_addr == INADDR_ANY) {
-        set_interface(out, "", wanted);
+        set_interface(&out->emplace_back(), "", wanted);
         return 1;
     }
     IfaddrsList list = local_addresses();
@@ -74,7 +76,7 @@ int by_address(const std::string &text, DiscoverInterface *out)
     for (const ifaddrs *a = list.get(); a != nullptr; a = a->ifa_next) {
         const in_addr *addr = ipv4_of(a);
         if (addr != nullptr && addr->s_addr == wanted.s_addr) {
-            set_interface(out, a->ifa_name, wanted);
+            set_interface(&out->emplace_back(), a->ifa_name, wanted);
             return 1;
         }
     }
@@ -85,13 +87,14 @@ int by_address(const std::string &text, DiscoverInterface *out)
 
 } // namespace
 
-int select_interfaces(const CliCommand &command, DiscoverInterface *out, int max)
+int select_interfaces(const CliCommand &command, std::vector<DiscoverInterface> *out)
 {
     if (!command.interface_name.empty())
-        return by_name(command.interface_name, out, max);
+        return by_name(command.interface_name, out);
     if (!command.bind.empty())
         return by_address(command.bind, out);
-    return default_discover_interfaces(out, max);
+    *out = default_discover_interfaces();
+    return static_cast<int>(out->size());
 }
 
 std::string interface_label(const DiscoverInterface &where)
