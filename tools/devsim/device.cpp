@@ -100,8 +100,13 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         return parse_result(value, &d->setup_result);
     if (key == "install")
         return parse_result(value, &d->install_result);
-    if (key == "close-after")
-        return parse_number(value, UINT64_MAX - 1, &d->close_after);
+    if (key == "close-after" || key == "reset-after" || key == "stall-after") {
+        // One cut per upload: a second one would leave unclear which comes first.
+        if (d->cut_after != NEVER_CUT)
+            return false;
+        d->cut = key == "close-after" ? Cut::Close : key == "reset-after" ? Cut::Reset : Cut::Stall;
+        return parse_number(value, UINT64_MAX - 1, &d->cut_after);
+    }
     if (key == "session") {
         d->other_session = value == "other";
         return value == "same" || value == "other";
@@ -135,7 +140,7 @@ static void clear_device(SimDevice *d)
     d->answer = Answer::All;
     d->setup_result = RESULT_SUCCESS;
     d->install_result = RESULT_SUCCESS;
-    d->close_after = NEVER_CLOSE;
+    d->cut_after = NEVER_CUT;
     d->reply = ReplyForm::Normal;
 }
 

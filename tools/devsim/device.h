@@ -9,9 +9,11 @@
 
 enum class Answer { All, First, None };
 enum class ReplyForm { Normal, Malformed, Oversized, WrongType };
+// How an upload ends once cut_after image bytes have arrived.
+enum class Cut { Close, Reset, Stall };
 
 constexpr int NO_REPLY = -1;
-constexpr uint64_t NEVER_CLOSE = UINT64_MAX;
+constexpr uint64_t NEVER_CUT = UINT64_MAX;
 
 struct SimDevice {
     in_addr addr;             // replies leave from here; the install listener binds it
@@ -19,8 +21,9 @@ struct SimDevice {
     Answer answer;
     int setup_result; // NO_REPLY or the code sent
     int install_result;
-    uint64_t close_after; // image bytes after which the upload is cut off
-    bool other_session;   // replies carry a session id other than the request's
+    uint64_t cut_after; // image bytes after which the upload is cut off
+    Cut cut;
+    bool other_session; // replies carry a session id other than the request's
     ReplyForm reply;
     int delay_ms; // before each reply; the upper bound when random
     bool random_delay;

@@ -15,14 +15,17 @@ class InstallService
     InstallService(int epoll_fd, EventLog *log) : epoll_fd_(epoll_fd), log_(log) {}
 
     // Opens the device's listener unless it is already open; false (with a
-    // line on stderr) when it cannot be.
+    // line on stderr) when it cannot be. A stalled upload of the device is
+    // dropped first, so that the host's next try finds a listener.
     bool listen(int device, const SimDevice &dev);
     void on_event(EventKind kind, int device);
 
   private:
     struct Upload {
         in_addr addr;
-        uint64_t close_after;
+        uint64_t cut_after;
+        Cut cut;
+        bool stalled; // holds the connection unread until dropped
         FdGuard listener;
         FdGuard connection;
         unsigned char header[4];
@@ -32,6 +35,8 @@ class InstallService
     };
     void accept_upload(int device, Upload &upload);
     void read_upload(int device, Upload &upload);
+    void cut(int device, Upload &upload);
+    void log_upload(const Upload &upload, const char *status);
     void finish(int device, const Upload &upload, const char *status);
 
     int epoll_fd_;

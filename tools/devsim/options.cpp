@@ -10,8 +10,12 @@ static const char USAGE[] =
     "usage: devscout-simdevice [--log FILE] [--devices N [--first ADDR]] [--delay-max MS]\n"
     "                          [--seed N] [--i-am-in-a-namespace] [DEVICE...]\n"
     "DEVICE: addr=ADDR[,ip=IP|none][,mac=MAC][,mask=MASK][,host=TEXT][,fw=TEXT]\n"
-    "        [,answer=all|first|none][,setup=N|none][,install=N|none][,close-after=BYTES]\n"
-    "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n";
+    "        [,answer=all|first|none][,setup=N|none][,install=N|none]\n"
+    "        [,close-after=BYTES|,reset-after=BYTES|,stall-after=BYTES]\n"
+    "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
+    "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
+    "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
+    "  stalled upload stays open until the device's next install request drops it.\n";
 
 static bool parse_count(const char *text, unsigned long max, unsigned long *out)
 {
