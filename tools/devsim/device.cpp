@@ -107,6 +107,17 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         d->cut = key == "close-after" ? Cut::Close : key == "reset-after" ? Cut::Reset : Cut::Stall;
         return parse_number(value, UINT64_MAX - 1, &d->cut_after);
     }
+    if (key == "install-port") {
+        if (value == "listen")
+            d->install_port = InstallPort::Listen;
+        else if (value == "closed")
+            d->install_port = InstallPort::Closed;
+        else if (value == "blackhole")
+            d->install_port = InstallPort::Blackhole;
+        else
+            return false;
+        return true;
+    }
     if (key == "session") {
         d->other_session = value == "other";
         return value == "same" || value == "other";

@@ -11,6 +11,8 @@ enum class Answer { All, First, None };
 enum class ReplyForm { Normal, Malformed, Oversized, WrongType };
 // How an upload ends once cut_after image bytes have arrived.
 enum class Cut { Close, Reset, Stall };
+// What an accepted install request leaves on the install port.
+enum class InstallPort { Listen, Closed, Blackhole };
 
 constexpr int NO_REPLY = -1;
 constexpr uint64_t NEVER_CUT = UINT64_MAX;
@@ -23,6 +25,7 @@ struct SimDevice {
     int install_result;
     uint64_t cut_after; // image bytes after which the upload is cut off
     Cut cut;
+    InstallPort install_port;
     bool other_session; // replies carry a session id other than the request's
     ReplyForm reply;
     int delay_ms; // before each reply; the upper bound when random

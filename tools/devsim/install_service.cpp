@@ -31,6 +31,10 @@ static const char *end_status(int header_got, const unsigned char header[4], uin
 
 bool InstallService::listen(int device, const SimDevice &dev)
 {
+    if (dev.install_port == InstallPort::Closed)
+        return true; // a connection finds nothing and is refused
+    if (dev.install_port == InstallPort::Blackhole)
+        return open_blackhole_once(device, dev.addr);
     auto it = uploads_.find(device);
     if (it != uploads_.end() && !it->second.stalled)
         return true;
@@ -58,6 +62,20 @@ bool InstallService::listen(int device, const SimDevice &dev)
     upload.header_got = 0;
     upload.received = 0;
     upload.fnv = 0x811c9dc5u;
+    return true;
+}
+
+bool InstallService::open_blackhole_once(int device, in_addr addr)
+{
+    if (blackholes_.count(device) != 0)
+        return true;
+    Blackhole hole;
+    if (!open_blackhole(addr, &hole)) {
+        std::fprintf(stderr, "devscout-simdevice: install blackhole on %s: %s\n",
+                     address_text(addr).text, std::strerror(errno));
+        return false;
+    }
+    blackholes_.emplace(device, std::move(hole));
     return true;
 }
 
