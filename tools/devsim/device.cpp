@@ -118,6 +118,17 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
             return false;
         return true;
     }
+    if (key == "claim") {
+        if (value == "own")
+            d->claim = Claim::Own;
+        else if (value == "any")
+            d->claim = Claim::Any;
+        else if (value == "echo")
+            d->claim = Claim::Echo;
+        else
+            return false;
+        return true;
+    }
     if (key == "session") {
         d->other_session = value == "other";
         return value == "same" || value == "other";
@@ -214,15 +225,20 @@ static uint64_t mac_key(const ether_addr &mac)
 
 void DeviceTable::add(const SimDevice &device)
 {
-    by_mac_.emplace(mac_key(device.attributes.mac), static_cast<int>(devices_.size()));
+    int index = static_cast<int>(devices_.size());
+    if (device.claim == Claim::Own)
+        by_mac_.emplace(mac_key(device.attributes.mac), index);
+    else
+        claimers_.push_back(index);
     devices_.push_back(device);
 }
 
-std::vector<int> DeviceTable::owners(const ether_addr &mac) const
+std::vector<int> DeviceTable::answerers(const ether_addr &mac) const
 {
     std::vector<int> found;
     auto range = by_mac_.equal_range(mac_key(mac));
     for (auto it = range.first; it != range.second; ++it)
         found.push_back(it->second);
+    found.insert(found.end(), claimers_.begin(), claimers_.end());
     return found;
 }

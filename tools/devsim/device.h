@@ -13,6 +13,10 @@ enum class ReplyForm { Normal, Malformed, Oversized, WrongType };
 enum class Cut { Close, Reset, Stall };
 // What an accepted install request leaves on the install port.
 enum class InstallPort { Listen, Closed, Blackhole };
+// Which setup and install requests a device answers, and with which MAC: its
+// own requests only, or every one like an impostor, with its own MAC or with
+// the requested one.
+enum class Claim { Own, Any, Echo };
 
 constexpr int NO_REPLY = -1;
 constexpr uint64_t NEVER_CUT = UINT64_MAX;
@@ -26,6 +30,7 @@ struct SimDevice {
     uint64_t cut_after; // image bytes after which the upload is cut off
     Cut cut;
     InstallPort install_port;
+    Claim claim;
     bool other_session; // replies carry a session id other than the request's
     ReplyForm reply;
     int delay_ms; // before each reply; the upper bound when random
@@ -47,10 +52,12 @@ class DeviceTable
     void add(const SimDevice &device);
     int size() const { return static_cast<int>(devices_.size()); }
     SimDevice &operator[](int index) { return devices_[index]; }
-    // Indexes of the devices that own mac.
-    std::vector<int> owners(const ether_addr &mac) const;
+    // Indexes of the devices that answer requests for mac: its owners and
+    // the devices that claim every MAC.
+    std::vector<int> answerers(const ether_addr &mac) const;
 
   private:
     std::vector<SimDevice> devices_;
     std::unordered_multimap<uint64_t, int> by_mac_;
+    std::vector<int> claimers_;
 };

@@ -122,13 +122,15 @@ static void log_request(EventLog *log, const char *kind, const DiscoverEntry &re
 
 void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
 {
-    std::vector<int> owners = devices_->owners(request.mac);
-    if (owners.empty())
+    std::vector<int> answerers = devices_->answerers(request.mac);
+    if (answerers.empty())
         log_request(log_, "setup", request, from, NO_REPLY, nullptr);
-    for (int i : owners) {
+    for (int i : answerers) {
         SimDevice &d = (*devices_)[i];
         log_request(log_, "setup", request, from, d.setup_result, &d);
-        if (d.setup_result == RESULT_SUCCESS) {
+        // An impostor answering for another MAC does not take its settings.
+        bool own = std::memcmp(&request.mac, &d.attributes.mac, sizeof request.mac) == 0;
+        if (d.setup_result == RESULT_SUCCESS && own) {
             // Fields the request leaves out keep their value.
             if (request.ipaddr.s_addr != 0)
                 d.attributes.ipaddr = request.ipaddr;
@@ -143,10 +145,10 @@ void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
 
 void Responder::on_install(const DiscoverEntry &request, const sockaddr_in &from)
 {
-    std::vector<int> owners = devices_->owners(request.mac);
-    if (owners.empty())
+    std::vector<int> answerers = devices_->answerers(request.mac);
+    if (answerers.empty())
         log_request(log_, "install", request, from, NO_REPLY, nullptr);
-    for (int i : owners) {
+    for (int i : answerers) {
         SimDevice &d = (*devices_)[i];
         int result = d.install_result;
         // The listener stands before the reply goes out, as on a real device;
@@ -172,6 +174,7 @@ void Responder::schedule(int device, int type, int result, const DiscoverEntry &
     reply.type = type;
     reply.result = result;
     std::memcpy(reply.session, request.session_id, 2);
+    reply.mac = d.claim == Claim::Echo ? request.mac : d.attributes.mac;
     reply.to = from;
     queue_.push(reply);
 }
@@ -206,7 +209,7 @@ static int build_reply(const SimDevice &d, const PendingReply &reply,
     if (reply.type == DISCOVER_REPLY) {
         e = d.attributes;
     } else {
-        e.mac = d.attributes.mac;
+        e.mac = reply.mac;
         e.result = static_cast<unsigned char>(reply.result);
     }
     e.type = d.reply == ReplyForm::WrongType ? wrong_type(reply.type) : reply.type;
