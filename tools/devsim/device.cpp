@@ -129,6 +129,10 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
             return false;
         return true;
     }
+    if (key == "reply-to") {
+        d->reply_broadcast = value == "broadcast";
+        return value == "source" || value == "broadcast";
+    }
     if (key == "session") {
         d->other_session = value == "other";
         return value == "same" || value == "other";

@@ -31,7 +31,8 @@ struct SimDevice {
     Cut cut;
     InstallPort install_port;
     Claim claim;
-    bool other_session; // replies carry a session id other than the request's
+    bool other_session;   // replies carry a session id other than the request's
+    bool reply_broadcast; // replies go to the limited broadcast at the request's port
     ReplyForm reply;
     int delay_ms; // before each reply; the upper bound when random
     bool random_delay;

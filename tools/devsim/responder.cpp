@@ -43,6 +43,11 @@ bool Responder::open()
     }
     set_buffer(sock_.get(), SO_RCVBUFFORCE, SO_RCVBUF);
     set_buffer(sock_.get(), SO_SNDBUFFORCE, SO_SNDBUF);
+    int one = 1; // for the devices that reply to the broadcast address
+    if (setsockopt(sock_.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
+        std::fprintf(stderr, "devscout-simdevice: SO_BROADCAST: %s\n", std::strerror(errno));
+        return false;
+    }
     return true;
 }
 
@@ -233,6 +238,14 @@ static int build_reply(const SimDevice &d, const PendingReply &reply,
     return len;
 }
 
+static sockaddr_in destination(const SimDevice &d, const PendingReply &reply)
+{
+    sockaddr_in to = reply.to;
+    if (d.reply_broadcast)
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    return to;
+}
+
 void Responder::send_reply(const PendingReply &reply)
 {
     const SimDevice &d = (*devices_)[reply.device];
@@ -242,7 +255,7 @@ void Responder::send_reply(const PendingReply &reply)
     iovec iov{packet, static_cast<size_t>(len)};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     msghdr msg{};
-    sockaddr_in to = reply.to;
+    sockaddr_in to = destination(d, reply);
     msg.msg_name = &to;
     msg.msg_namelen = sizeof to;
     msg.msg_iov = &iov;
@@ -259,5 +272,5 @@ void Responder::send_reply(const PendingReply &reply)
 
     if (sendmsg(sock_.get(), &msg, 0) != len)
         std::fprintf(stderr, "devscout-simdevice: reply from %s to %s: %s\n",
-                     address_text(d.addr).text, endpoint_text(reply.to).text, std::strerror(errno));
+                     address_text(d.addr).text, endpoint_text(to).text, std::strerror(errno));
 }
