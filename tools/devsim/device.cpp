@@ -150,6 +150,12 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
             return false;
         return true;
     }
+    if (key == "repeat") {
+        if (!parse_number(value, 3600 * 1000, &n))
+            return false;
+        d->repeat_ms = static_cast<int>(n);
+        return true;
+    }
     if (key == "delay") {
         if (!parse_number(value, 3600 * 1000, &n))
             return false;

@@ -16,6 +16,7 @@ struct PendingReply {
     unsigned char session[2];
     ether_addr mac; // setup and install replies: the MAC they carry
     sockaddr_in to;
+    bool repeat; // the timer of a repeating device's reply, not a reply itself
 };
 
 class ReplyQueue

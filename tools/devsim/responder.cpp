@@ -192,11 +192,53 @@ int Responder::timeout_ms(int64_t now_ms) const
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
 
+static sockaddr_in destination(const SimDevice &d, const PendingReply &reply)
+{
+    sockaddr_in to = reply.to;
+    if (d.reply_broadcast)
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    return to;
+}
+
 void Responder::send_due(int64_t now_ms)
 {
     PendingReply reply;
-    while (queue_.pop_due(now_ms, &reply))
+    while (queue_.pop_due(now_ms, &reply)) {
+        if (reply.repeat) {
+            repeat(reply, now_ms);
+            continue;
+        }
         send_reply(reply);
+        if ((*devices_)[reply.device].repeat_ms > 0)
+            keep_repeating(reply, now_ms);
+    }
+}
+
+// One repeat per device and destination, and a newer reply takes the place of
+// the older one, so that a chattering device's queue does not grow with the
+// requests it gets.
+void Responder::keep_repeating(const PendingReply &reply, int64_t now_ms)
+{
+    RepeatKey key{reply.device, reply.to.sin_addr.s_addr, reply.to.sin_port};
+    if (!repeats_.insert_or_assign(key, reply).second)
+        return; // its timer is running
+    PendingReply timer = reply;
+    timer.repeat = true;
+    timer.due_ms = now_ms + (*devices_)[reply.device].repeat_ms;
+    queue_.push(timer);
+}
+
+void Responder::repeat(PendingReply timer, int64_t now_ms)
+{
+    const SimDevice &d = (*devices_)[timer.device];
+    const PendingReply &reply =
+        repeats_.at(RepeatKey{timer.device, timer.to.sin_addr.s_addr, timer.to.sin_port});
+    send_reply(reply);
+    log_->line("repeat device=%s to=%s type=%d session=%s", address_text(d.addr).text,
+               endpoint_text(destination(d, reply)).text, reply.type,
+               session_text(reply.session).text);
+    timer.due_ms = now_ms + d.repeat_ms;
+    queue_.push(timer);
 }
 
 // The message type a device with reply=wrongtype answers with instead.
@@ -236,14 +278,6 @@ static int build_reply(const SimDevice &d, const PendingReply &reply,
         return OVERSIZED_LEN;
     }
     return len;
-}
-
-static sockaddr_in destination(const SimDevice &d, const PendingReply &reply)
-{
-    sockaddr_in to = reply.to;
-    if (d.reply_broadcast)
-        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    return to;
 }
 
 void Responder::send_reply(const PendingReply &reply)
