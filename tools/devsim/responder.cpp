@@ -1,5 +1,7 @@
 #include "responder.h"
 
+#include "device_datagram.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +12,6 @@
 // Big enough for a burst of 10,000 devices answering three requests and the
 // host acknowledging each reply, so nothing is dropped on this side.
 constexpr int SOCKET_BUFFER = 64 << 20;
-constexpr int OVERSIZED_LEN = 300;
 constexpr int READ_BUDGET = 1024; // datagrams per wake-up, so due replies are not starved
 
 int64_t monotonic_ms()
@@ -241,68 +242,21 @@ void Responder::repeat(PendingReply timer, int64_t now_ms)
     queue_.push(timer);
 }
 
-// The message type a device with reply=wrongtype answers with instead.
-static int wrong_type(int type)
-{
-    return type == SETUP_REPLY ? INSTALL_REPLY : SETUP_REPLY;
-}
-
-// Builds the datagram a device sends for reply; returns its length.
-static int build_reply(const SimDevice &d, const PendingReply &reply,
-                       unsigned char out[OVERSIZED_LEN])
-{
-    DiscoverEntry e;
-    reset_discover_packet(&e);
-    if (reply.type == DISCOVER_REPLY) {
-        e = d.attributes;
-    } else {
-        e.mac = reply.mac;
-        e.result = static_cast<unsigned char>(reply.result);
-    }
-    e.type = d.reply == ReplyForm::WrongType ? wrong_type(reply.type) : reply.type;
-    std::memcpy(e.session_id, reply.session, 2);
-    if (d.other_session) {
-        e.session_id[0] ^= 0x5a;
-        e.session_id[1] ^= 0xa5;
-    }
-    int len = encode_discover_packet(&e, out);
-    if (d.reply == ReplyForm::Malformed) {
-        out[3] = ATTR_HOSTNAME; // a value that runs past the end of the datagram
-        out[4] = 200;
-        return 5;
-    }
-    if (d.reply == ReplyForm::Oversized) {
-        // An attribute that runs past byte 255, so the cut datagram cannot decode.
-        std::memset(out + len, 0xee, OVERSIZED_LEN - len);
-        out[len + 1] = 255;
-        return OVERSIZED_LEN;
-    }
-    return len;
-}
-
 void Responder::send_reply(const PendingReply &reply)
 {
     const SimDevice &d = (*devices_)[reply.device];
-    unsigned char packet[OVERSIZED_LEN];
+    unsigned char packet[MAX_DATAGRAM_LEN];
     int len = build_reply(d, reply, packet);
 
     iovec iov{packet, static_cast<size_t>(len)};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    SourceControl control;
     msghdr msg{};
     sockaddr_in to = destination(d, reply);
     msg.msg_name = &to;
     msg.msg_namelen = sizeof to;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
-    cmsg->cmsg_level = IPPROTO_IP;
-    cmsg->cmsg_type = IP_PKTINFO;
-    cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst = d.addr; // the reply leaves from the device's own address
-    std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+    set_source(&msg, &control, d.addr);
 
     if (sendmsg(sock_.get(), &msg, 0) != len)
         std::fprintf(stderr, "devscout-simdevice: reply from %s to %s: %s\n",
