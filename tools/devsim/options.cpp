@@ -13,7 +13,7 @@ static const char USAGE[] =
     "        [,answer=all|first|none][,setup=N|none][,install=N|none]\n"
     "        [,close-after=BYTES|,reset-after=BYTES|,stall-after=BYTES]\n"
     "        [,install-port=listen|closed|blackhole][,claim=own|any|echo]\n"
-    "        [,reply-to=source|broadcast][,repeat=MS]\n"
+    "        [,reply-to=source|broadcast][,repeat=MS][,flood=N]\n"
     "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
     "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
     "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
@@ -27,7 +27,10 @@ static const char USAGE[] =
     "reply-to=broadcast: the device sends its replies to 255.255.255.255 at the\n"
     "  request's source port.\n"
     "repeat=MS: the device sends each reply again every MS milliseconds until it\n"
-    "  ends; a newer reply to the same destination takes the older one's place.\n";
+    "  ends; a newer reply to the same destination takes the older one's place.\n"
+    "flood=N: on each discover request, answered or not, the device first sends N\n"
+    "  junk datagrams to the request's source: undecodable ones by turns with its\n"
+    "  reply under another session.\n";
 
 static bool parse_count(const char *text, unsigned long max, unsigned long *out)
 {
