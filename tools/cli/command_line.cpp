@@ -165,8 +165,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "ADDRESS");
     const QCommandLineOption timeout_option(
         "timeout",
-        "Give up when the upload makes no progress, or the install port does not answer, for "
-        "SECONDS (default 30 and 5).",
+        "Give up when the upload makes no progress for SECONDS (default 30), or the install "
+        "port does not answer within SECONDS (default 5).",
         "SECONDS");
     if (syntax != nullptr) {
         parser.clearPositionalArguments();
