@@ -2,10 +2,16 @@
 #include "exchange_fixture.h"
 #include "fd_guard.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -13,14 +19,20 @@ namespace
 class CliTest : public ExchangeTest
 {
   protected:
-    // "install MAC @1000" runs the command with image_path in place of @1000.
-    ProgramResult cli(const std::string &command, const std::string &image_path = "")
+    // "install MAC @1000" runs the command with the scratch file 1000 in
+    // place of @1000; seconds is how long it took.
+    ProgramResult cli(const std::string &command, double *seconds = nullptr)
     {
         std::vector<std::string> argv = {CLI_BINARY};
         std::istringstream words(command);
         for (std::string word; words >> word;)
-            argv.push_back(word[0] == '@' ? image_path : word);
-        return run_program(argv);
+            argv.push_back(word[0] == '@' ? path(word.substr(1)) : word);
+        const auto started = std::chrono::steady_clock::now();
+        ProgramResult result = run_program(argv);
+        if (seconds != nullptr)
+            *seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return result;
     }
 
     // The device's log lines up to a request of our own, sent now: the
@@ -60,20 +72,42 @@ std::string escaped(const std::string &text)
     return out;
 }
 
-// Bad usage: exit status 2, a message naming the argument, nothing sent.
+// Bad usage or input: exit status 2, a message naming the argument, nothing
+// sent.
 TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing)
 {
     const std::pair<const char *, const char *> cases[] = {
         // command, what the message names
-        {"setup zz 127.3.0.1 255.0.0.0", "MAC address 'zz'"},
-        {"setup 2:0:0:0:0:1:7 127.3.0.1 255.0.0.0", "MAC address"},
-        {"setup 02:00:00:00:00:0g 127.3.0.1 255.0.0.0", "MAC address"},
-        {"install 02-00-00-00-00-01 /etc/hostname", "MAC address"},
+        {"setup zz 192.0.2.10 255.255.255.0", "MAC address 'zz'"},
+        {"setup 2:0:0:0:0:1:7 192.0.2.10 255.255.255.0", "MAC address"},
+        {"setup 02:00:00:00:00:0g 192.0.2.10 255.255.255.0", "MAC address"},
+        {"install 02-00-00-00-00-01 @image", "MAC address"},
+        {"setup 00:00:00:00:00:00 192.0.2.10 255.255.255.0", "MAC address '00:00:00:00:00:00'"},
+        {"install 01:00:5e:00:00:01 @image", "MAC address '01:00:5e:00:00:01': a group"},
+        {"setup ff:ff:ff:ff:ff:ff 0.0.0.0 0.0.0.0 --dhcp", "MAC address 'ff:ff:ff:ff:ff:ff'"},
         {"setup 2:0:0:0:0:1 127.3.0 255.0.0.0", "IP address '127.3.0'"},
-        {"setup 2:0:0:0:0:1 127.3.0.1 255.0.255.0", "netmask '255.0.255.0'"},
-        {"setup 2:0:0:0:0:1 127.3.0.1", "setup takes MAC IP NETMASK"},
+        {"setup 2:0:0:0:0:1 0.0.0.0 0.0.0.0", "IP address '0.0.0.0'"},
+        {"setup 2:0:0:0:0:1 255.255.255.255 255.255.255.0", "IP address '255.255.255.255'"},
+        {"setup 2:0:0:0:0:1 224.0.0.1 255.255.255.0", "IP address '224.0.0.1'"},
+        {"setup 2:0:0:0:0:1 127.3.0.1 255.0.0.0", "IP address '127.3.0.1'"},
+        {"setup 2:0:0:0:0:1 240.0.0.1 255.255.255.0", "IP address '240.0.0.1'"},
+        {"setup 2:0:0:0:0:1 192.0.2.0 255.255.255.0", "IP address '192.0.2.0'"},
+        {"setup 2:0:0:0:0:1 192.0.2.255 255.255.255.0 --dhcp", "IP address '192.0.2.255'"},
+        {"setup 2:0:0:0:0:1 192.0.2.10 255.0.255.0", "netmask '255.0.255.0'"},
+        {"setup 2:0:0:0:0:1 192.0.2.10 0.0.0.0", "netmask '0.0.0.0'"},
+        {"setup 2:0:0:0:0:1 192.0.2.10", "setup takes MAC IP NETMASK"},
         {"install 2:0:0:0:0:1 /nonexistent", "image '/nonexistent'"},
         {"install 2:0:0:0:0:1 /tmp", "image '/tmp': not a regular file"},
+        {"install 2:0:0:0:0:1 @fifo", "fifo': not a regular file"},
+        {"install 2:0:0:0:0:1 /dev/null", "image '/dev/null': not a regular file"},
+        // Write-only for everyone, root included.
+        {"install 2:0:0:0:0:1 /proc/sys/vm/drop_caches", "drop_caches': cannot be opened"},
+        {"install 2:0:0:0:0:1 @big", "big': larger than 4294967295 bytes"},
+        {"install --timeout 0 2:0:0:0:0:1 @image", "--timeout '0'"},
+        {"install --timeout -1 2:0:0:0:0:1 @image", "--timeout '-1'"},
+        {"install --timeout 1.5 2:0:0:0:0:1 @image", "--timeout '1.5'"},
+        {"--max-time 2147484 discover", "--max-time '2147484'"},
+        {"setup --address 127.0.0 2:0:0:0:0:1 192.0.2.10 255.255.255.0", "--address '127.0.0'"},
         {"discover --json --csv", "--json and --csv"},
         {"discover --dhcp", "dhcp"},
         {"discover --interface nosuch0", "--interface 'nosuch0'"},
@@ -82,6 +116,9 @@ TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing)
         {"frobnicate", "unknown command 'frobnicate'"},
         {"", "no command"},
     };
+    write_file("image", "x");
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    std::filesystem::resize_file(write_file("big", ""), uint64_t{1} << 32);
     ASSERT_TRUE(start_sim({"--devices", "1"}));
     for (const auto &[command, named] : cases) {
         SCOPED_TRACE(command);
@@ -160,6 +197,7 @@ TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
 
     ProgramResult json = cli("discover --json --bind 127.0.0.1");
     ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err.find("no interface that can broadcast"), std::string::npos) << json.err;
     // explode gives the code points: each must equal the byte it stands for.
     ProgramResult jq = run_program(
         {JQ_PROGRAM, "-e",
@@ -170,19 +208,24 @@ TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
          write_file("devices.json", json.out)});
     EXPECT_EQ(jq.status, 0) << jq.out << jq.err << json.out;
 
+    // Loopback alone cannot broadcast: the run falls back to the wildcard.
     ProgramResult csv = cli("discover --csv");
     ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.err.find("devscout-cli: no interface that can broadcast; asking through the "
+                           "default route only\n"),
+              std::string::npos)
+        << csv.err;
     std::vector<std::vector<std::string>> records;
     ASSERT_TRUE(parse_csv(csv.out, &records)) << csv.out;
     ASSERT_EQ(records.size(), 3u) << csv.out;
     EXPECT_EQ(records[0], (std::vector<std::string>{"ip", "netmask", "mac", "hostname", "firmware",
-                                                    "interface"}));
+                                                    "interface", "conflict"}));
     if (records[1][0] != "127.2.0.1")
         std::swap(records[1], records[2]);
     EXPECT_EQ(records[1], (std::vector<std::string>{"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01",
-                                                    HOST_1, FIRMWARE_1, ""}));
+                                                    HOST_1, FIRMWARE_1, "", ""}));
     EXPECT_EQ(records[2], (std::vector<std::string>{"127.2.0.2", "255.0.0.0", "02:00:7f:02:00:02",
-                                                    HOST_2, FIRMWARE_2, ""}));
+                                                    HOST_2, FIRMWARE_2, "", ""}));
 
     ProgramResult table = cli("--interface lo discover");
     ASSERT_EQ(table.status, 0) << table.err;
@@ -194,39 +237,96 @@ TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
     EXPECT_NE(all.find(HOST_2), std::string::npos) << table.out;
 }
 
+// Devices that answer for one address (a factory default) each get a row,
+// which names the others.
+TEST_F(CliTest, DevicesSharingAnAddressAreEachListed)
+{
+    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01",
+                           "addr=127.2.0.2,mac=02:aa:00:00:00:02,ip=127.2.0.1",
+                           "addr=127.2.0.3,mac=02:aa:00:00:00:03,ip=127.2.0.1",
+                           "addr=127.2.0.4,mac=02:aa:00:00:00:04"}));
+
+    ProgramResult json = cli("discover --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    ProgramResult jq = run_program(
+        {JQ_PROGRAM, "-e",
+         "sort_by(.mac) | map([.mac, .ip, (.conflict | sort)]) =="
+         " [[\"02:aa:00:00:00:01\", \"127.2.0.1\", [\"02:aa:00:00:00:02\", \"02:aa:00:00:00:03\"]],"
+         " [\"02:aa:00:00:00:02\", \"127.2.0.1\", [\"02:aa:00:00:00:01\", \"02:aa:00:00:00:03\"]],"
+         " [\"02:aa:00:00:00:03\", \"127.2.0.1\", [\"02:aa:00:00:00:01\", \"02:aa:00:00:00:02\"]],"
+         " [\"02:aa:00:00:00:04\", \"127.2.0.4\", []]]",
+         write_file("devices.json", json.out)});
+    EXPECT_EQ(jq.status, 0) << jq.out << jq.err << json.out;
+
+    ProgramResult csv = cli("--interface lo discover --csv");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    std::vector<std::vector<std::string>> records;
+    ASSERT_TRUE(parse_csv(csv.out, &records)) << csv.out;
+    std::map<std::string, std::set<std::string>> conflicts; // by MAC
+    for (size_t i = 1; i < records.size(); ++i) {
+        ASSERT_EQ(records[i].size(), 7u) << csv.out;
+        std::istringstream words(records[i][6]);
+        conflicts[records[i][2]] = {std::istream_iterator<std::string>(words), {}};
+    }
+    EXPECT_EQ(conflicts["02:aa:00:00:00:02"],
+              (std::set<std::string>{"02:aa:00:00:00:01", "02:aa:00:00:00:03"}));
+    EXPECT_EQ(conflicts["02:aa:00:00:00:04"], std::set<std::string>{});
+    EXPECT_EQ(conflicts.size(), 4u) << csv.out;
+}
+
 // Setup and install: exit status and what the device saw.
 struct ExchangeCase {
     const char *name;
-    const char *device; // more keys of the device 02:aa:00:00:00:01 at 127.2.0.1
+    const char *device; // more keys of the device 02:aa:00:00:00:01 at 127.2.0.1, then
+                        // more devices
     const char *command;
     int status;
     const char *kind;     // of the device's log line that shows the request; "" for none
     const char *logged;   // in that line; "upload" for the whole image
     const char *reported; // in stdout or stderr
+    int seconds;          // the command ends within; 0 when no deadline is tested
 };
 
 const ExchangeCase EXCHANGE_CASES[] = {
-    {"SetupAccepted", "", "setup 02:aa:00:00:00:01 127.3.0.9 255.255.0.0", 0, "setup",
-     "mac=02:aa:00:00:00:01 ip=127.3.0.9 netmask=255.255.0.0 dhcp=0 result=2",
-     "got reply from 127.2.0.1: success"},
+    {"SetupAccepted", "", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 0, "setup",
+     "mac=02:aa:00:00:00:01 ip=192.0.2.10 netmask=255.255.255.0 dhcp=0 result=2",
+     "got reply from 127.2.0.1: success", 0},
     {"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
-     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success"},
-    {"SetupBehindTakenAddress", ",ip=127.1.0.1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 0,
-     "setup", "result=2 device=127.2.0.1", "success"},
-    {"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup",
-     "result=1 device=127.2.0.1", "refused: setup forbidden"},
-    {"SetupUnanswered", ",setup=none", "setup 02:aa:00:00:00:01 127.3.0.9 255.0.0.0", 1, "setup",
-     "device=127.2.0.1", "no reply"},
-    {"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 127.3.0.9 255.0.0.0", 1, "", "",
-     "no device with MAC 02:bb:00:00:00:01"},
+     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success", 0},
+    {"SetupBehindTakenAddress", ",ip=127.1.0.1", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0",
+     0, "setup", "result=2 device=127.2.0.1", "success", 0},
+    {"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1, "setup",
+     "result=1 device=127.2.0.1", "refused: setup forbidden", 0},
+    // Its quick success, for whatever MAC is asked, must not stand in for
+    // the device's refusal.
+    {"SetupImpostorIgnored", ",setup=1,delay=300 addr=127.2.0.9,claim=echo",
+     "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1, "setup", "result=1 device=127.2.0.1",
+     "02:aa:00:00:00:01 (127.2.0.1) refused: setup forbidden", 0},
+    {"SetupUnanswered", ",setup=none", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1,
+     "setup", "device=127.2.0.1", "no reply", 0},
+    {"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 192.0.2.10 255.255.255.0", 1, "", "",
+     "no device with MAC 02:bb:00:00:00:01", 0},
     {"InstallSent", "", "--interface lo install 02:aa:00:00:00:01 @100000", 0, "upload", "upload",
-     "image sent, 100000 bytes"},
+     "image sent, 100000 bytes", 0},
     {"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload", "upload",
-     "image sent, 0 bytes"},
+     "image sent, 0 bytes", 0},
     {"InstallRefused", ",install=1", "install 02:aa:00:00:00:01 @1000", 1, "install", "result=1",
-     "refused: install forbidden"},
+     "refused: install forbidden", 0},
     {"InstallCutShort", ",close-after=1000", "install 02:aa:00:00:00:01 @8388608", 1, "upload",
-     "received=1000", "upload failed after"},
+     "received=1000", "upload failed after", 0},
+    {"InstallReset", ",reset-after=100000", "install 02:aa:00:00:00:01 @8388608", 1, "upload",
+     "received=100000 fnv1a=", "of 8388608 bytes: Connection reset by peer", 0},
+    // Larger than the device's receive buffers, so that the stall shows.
+    // Without --timeout the upload would wait 30 s.
+    {"InstallStalled", ",stall-after=100000", "install 02:aa:00:00:00:01 @16777216 --timeout 1", 1,
+     "upload", "received=100000", "device stopped reading after", 15},
+    {"InstallPortClosed", ",install-port=closed", "install 02:aa:00:00:00:01 @1000", 1, "install",
+     "result=2", "cannot connect to the install port: Connection refused", 0},
+    // 1 s of discovery, 1 s for the device to open its port, 1 s to connect;
+    // the default deadline alone would take 5 s.
+    {"InstallPortBlackholed", ",install-port=blackhole",
+     "--max-time 1 install 02:aa:00:00:00:01 @1000 --timeout 1", 1, "install", "result=2",
+     "cannot connect to the install port: Connection timed out", 6},
 };
 
 using SetupInstallTest = CliTest;
@@ -234,14 +334,22 @@ using SetupInstallTest = CliTest;
 TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
 {
     const ExchangeCase &c = EXCHANGE_CASES[GetParam()];
-    ASSERT_TRUE(start_sim(
-        {"--devices", "2", std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device}));
+    std::vector<std::string> devices = {"--devices", "2"};
+    std::istringstream more(std::string("addr=127.2.0.1,mac=02:aa:00:00:00:01") + c.device);
+    for (std::string device; more >> device;)
+        devices.push_back(device);
+    ASSERT_TRUE(start_sim(devices));
     const char *size = std::strchr(c.command, '@');
     const std::string image = image_bytes(size != nullptr ? std::atoi(size + 1) : 0);
-    ProgramResult result = cli(c.command, write_file("image", image));
+    write_file(std::to_string(image.size()), image);
+    double seconds = 0;
+    ProgramResult result = cli(c.command, &seconds);
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;
+    if (c.seconds != 0) {
+        EXPECT_LT(seconds, c.seconds);
+    }
 
     const std::string n = std::to_string(image.size());
     const std::string logged = std::string(c.logged) != "upload"
@@ -252,10 +360,21 @@ TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
     if (*c.kind == '\0') {
         const std::string requests = requests_so_far();
         EXPECT_EQ(requests.find("setup "), std::string::npos) << requests;
-    } else {
-        const std::string line = sim_.wait_for(c.kind);
-        EXPECT_NE(line.find(logged), std::string::npos) << line;
+        return;
     }
+    const std::string line = sim_.wait_for(c.kind);
+    EXPECT_NE(line.find(logged), std::string::npos) << line;
+    // A failed upload names what the device took: at least what it read,
+    // never the whole image.
+    const size_t at = result.err.find(" after ", result.err.rfind("devscout-cli: "));
+    if (at == std::string::npos)
+        return;
+    unsigned long long taken = 0, total = 0;
+    ASSERT_EQ(std::sscanf(result.err.c_str() + at, " after %llu of %llu", &taken, &total), 2)
+        << result.err;
+    EXPECT_GE(taken, std::stoull(log_field(line, "received"))) << result.err;
+    EXPECT_LT(taken, total) << result.err;
+    EXPECT_EQ(total, image.size()) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, SetupInstallTest,
@@ -263,5 +382,79 @@ INSTANTIATE_TEST_SUITE_P(Cli, SetupInstallTest,
                          [](const testing::TestParamInfo<size_t> &info) {
                              return std::string(EXCHANGE_CASES[info.param].name);
                          });
+
+// Two devices answer with one MAC: nothing goes to either until --address
+// picks one, by the address its reply came from or the one it reports. The
+// other answers every request first and must not be heard.
+TEST_F(CliTest, CloneIsRefusedUntilAddressPicksOne)
+{
+    ASSERT_TRUE(start_sim({"addr=127.0.0.2,mac=02:aa:00:00:00:01,setup=1",
+                           "addr=127.0.0.3,mac=02:aa:00:00:00:01,ip=198.18.0.3,delay=300"}));
+    const std::string setup = "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0";
+    ProgramResult refused = cli(setup);
+    EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+    EXPECT_NE(refused.err.find("devscout-cli: 02:aa:00:00:00:01 is answered by 2 devices: "
+                               "127.0.0.2, 127.0.0.3; pick one with --address"),
+              std::string::npos)
+        << refused.err;
+    const std::string requests = requests_so_far();
+    EXPECT_EQ(requests.find("setup "), std::string::npos) << requests;
+
+    ProgramResult none = cli(setup + " --address 127.0.0.4");
+    EXPECT_EQ(none.status, 1) << none.out << none.err;
+    EXPECT_NE(none.err.find("no device with MAC 02:aa:00:00:00:01 at 127.0.0.4"), std::string::npos)
+        << none.err;
+
+    ProgramResult by_ip = cli(setup + " --address 198.18.0.3");
+    EXPECT_EQ(by_ip.status, 0) << by_ip.out << by_ip.err;
+    EXPECT_NE(by_ip.out.find("got reply from 127.0.0.3: success"), std::string::npos) << by_ip.out;
+
+    write_file("1000", image_bytes(1000));
+    ProgramResult by_source = cli("install 02:aa:00:00:00:01 @1000 --address 127.0.0.3");
+    EXPECT_EQ(by_source.status, 0) << by_source.out << by_source.err;
+    sim_.wait_for("upload ");
+    const std::vector<std::string> uploads = sim_.lines_of("upload ");
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(log_field(uploads[0], "device"), "127.0.0.3") << uploads[0];
+    EXPECT_EQ(log_field(uploads[0], "status"), "complete") << uploads[0];
+}
+
+// Replies that repeat forever, valid or not, and junk datagrams bring no new
+// device: the run ends 2 s after the last one that did. Devices that keep
+// coming end it at --max-time. Without either, it would last 30 s.
+TEST_F(CliTest, ChatterDoesNotKeepADiscoveryRunning)
+{
+    ASSERT_TRUE(start_sim({"addr=127.2.0.1,repeat=20", "addr=127.2.0.2,repeat=20,session=other",
+                           "addr=127.2.0.3,repeat=20,reply=malformed", "addr=127.2.0.4,flood=50"}));
+    double seconds = 0;
+    ProgramResult chatter = cli("discover --json", &seconds);
+    EXPECT_EQ(chatter.status, 0) << chatter.err;
+    EXPECT_LT(seconds, 15);
+    ProgramResult jq =
+        run_program({JQ_PROGRAM, "-e", "map(.ip) | sort == [\"127.2.0.1\", \"127.2.0.4\"]",
+                     write_file("devices.json", chatter.out)});
+    EXPECT_EQ(jq.status, 0) << chatter.out;
+    ASSERT_TRUE(sim_.stop());
+
+    ASSERT_TRUE(sim_.start(path("sim2.log"), {"--devices", "300", "--delay-max", "30000"}));
+    ProgramResult capped = cli("--max-time 2 discover --csv", &seconds);
+    EXPECT_EQ(capped.status, 0) << capped.err;
+    EXPECT_LT(seconds, 15);
+    EXPECT_NE(capped.err.find("stopped at the run's limit of 2000 ms"), std::string::npos)
+        << capped.err;
+}
+
+// The library draws each process's session identifiers afresh: runs one
+// after the other must not take each other's replies.
+TEST_F(CliTest, EachRunHasItsOwnSession)
+{
+    ASSERT_TRUE(start_sim({"--devices", "1"}));
+    EXPECT_EQ(cli("--max-time 1 discover").status, 0);
+    EXPECT_EQ(cli("--max-time 1 discover").status, 0);
+    std::set<std::string> sessions;
+    for (const std::string &line : sim_.lines_of("discover "))
+        sessions.insert(log_field(line, "session"));
+    EXPECT_EQ(sessions.size(), 2u);
+}
 
 } // namespace

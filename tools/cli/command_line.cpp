@@ -1,11 +1,13 @@
 #include "command_line.h"
 
+#include "checks.h"
 #include "values.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 void print_cli_error(const std::string &message)
@@ -60,12 +62,30 @@ bool usage_error(const std::string &message, int *exit_status)
     return false;
 }
 
-bool bad_value(const char *what, const QString &text, const char *expected, int *exit_status)
+// why: "expected ..." for text that does not parse, or the check's phrase.
+bool bad_value(const char *what, const QString &text, const char *why, int *exit_status)
 {
-    print_cli_error(std::string("bad ") + what + " '" + text.toStdString() + "': expected " +
-                    expected + "; nothing sent");
+    print_cli_error(std::string("bad ") + what + " '" + text.toStdString() + "': " + why +
+                    "; nothing sent");
     *exit_status = STATUS_USAGE;
     return false;
+}
+
+// Most that a deadline in milliseconds can hold.
+constexpr int MAX_SECONDS = 2147483;
+static_assert(MAX_SECONDS <= INT32_MAX / 1000);
+constexpr char SECONDS_EXPECTED[] = "expected whole seconds from 1 to 2147483";
+
+bool read_seconds(const QString &text, int *ms)
+{
+    bool ok = !text.isEmpty() && text.size() <= 7;
+    for (QChar c : text)
+        ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const int seconds = ok ? text.toInt() : 0;
+    if (seconds < 1 || seconds > MAX_SECONDS)
+        return false;
+    *ms = seconds * 1000;
+    return true;
 }
 
 bool read_values(const QStringList &values, CliCommand *command, int *exit_status)
@@ -74,22 +94,31 @@ bool read_values(const QStringList &values, CliCommand *command, int *exit_statu
         return true;
     command->mac_arg = values[0].toStdString();
     if (!parse_mac(command->mac_arg, &command->mac))
-        return bad_value("MAC address", values[0], "six hex bytes such as 02:00:00:00:00:01",
-                         exit_status);
+        return bad_value("MAC address", values[0],
+                         "expected six hex bytes such as 02:00:00:00:00:01", exit_status);
+    if (const char *problem = check_device_mac(command->mac))
+        return bad_value("MAC address", values[0], problem, exit_status);
     if (command->kind == CommandKind::Setup) {
         if (!parse_ipv4(values[1].toStdString(), &command->ipaddr))
-            return bad_value("IP address", values[1], "a dotted IPv4 address such as 192.0.2.10",
-                             exit_status);
-        if (!parse_netmask(values[2].toStdString(), &command->netmask))
+            return bad_value("IP address", values[1],
+                             "expected a dotted IPv4 address such as 192.0.2.10", exit_status);
+        if (!parse_ipv4(values[2].toStdString(), &command->netmask))
             return bad_value("netmask", values[2],
-                             "a contiguous dotted netmask such as 255.255.255.0", exit_status);
+                             "expected a dotted netmask such as 255.255.255.0", exit_status);
+        if (const char *problem = check_new_ip(command->ipaddr, command->netmask, command->dhcp))
+            return bad_value("IP address", values[1], problem, exit_status);
+        if (const char *problem = check_new_netmask(command->netmask, command->dhcp))
+            return bad_value("netmask", values[2], problem, exit_status);
         return true;
     }
     // Paths are bytes: hand back exactly what the shell gave.
     command->image = QFile::encodeName(values[1]).toStdString();
-    std::string problem = check_image(command->image);
-    if (!problem.empty()) {
-        print_cli_error("image '" + command->image + "': " + problem + "; nothing sent");
+    int error = 0;
+    const ImageProblem problem = check_image(command->image.c_str(), &error);
+    if (problem != IMAGE_OK) {
+        print_cli_error("image '" + command->image + "': " + image_problem_text(problem) +
+                        (error != 0 ? std::string(": ") + std::strerror(error) : "") +
+                        "; nothing sent");
         *exit_status = STATUS_USAGE;
         return false;
     }
@@ -103,15 +132,17 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Finds embedded network devices on the local IPv4 segments, sets them up and installs "
-        "firmware on them.\nExit status: 0 success, 1 the device refused or did not answer, "
-        "2 bad usage or input.");
+        "firmware on them.\nExit status: 0 success, 1 the device refused, did not answer or "
+        "is not one device, 2 bad usage or input.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption interface_option(
         "interface", "Use only the interface NAME (default: every interface).", "NAME");
     const QCommandLineOption bind_option(
         "bind", "Use only the interface with the local address ADDRESS.", "ADDRESS");
-    parser.addOptions({interface_option, bind_option});
+    const QCommandLineOption max_time_option(
+        "max-time", "Let a discovery run last at most SECONDS (default 30).", "SECONDS");
+    parser.addOptions({interface_option, bind_option, max_time_option});
     parser.addPositionalArgument("command", "discover, setup or install.");
 
     // A first pass only finds the command; its own options come next.
@@ -127,6 +158,16 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     const QCommandLineOption json_option("json", "Print a JSON array of objects.");
     const QCommandLineOption csv_option("csv", "Print CSV (RFC 4180) with a header line.");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
+    const QCommandLineOption address_option(
+        "address",
+        "Of several devices that answer with the MAC, use the one whose reply came from, or "
+        "that reports, ADDRESS.",
+        "ADDRESS");
+    const QCommandLineOption timeout_option(
+        "timeout",
+        "Give up when the upload makes no progress for SECONDS (default 30), or the install "
+        "port does not answer within SECONDS (default 5).",
+        "SECONDS");
     if (syntax != nullptr) {
         parser.clearPositionalArguments();
         parser.addPositionalArgument(syntax->name, syntax->description, syntax->name);
@@ -136,6 +177,10 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
             parser.addOptions({json_option, csv_option});
         if (syntax->kind == CommandKind::Setup)
             parser.addOption(dhcp_option);
+        if (syntax->kind != CommandKind::Discover)
+            parser.addOption(address_option);
+        if (syntax->kind == CommandKind::Install)
+            parser.addOption(timeout_option);
     }
     if (!parser.parse(arguments))
         return usage_error(parser.errorText().toStdString(), exit_status);
@@ -165,6 +210,20 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     const bool discover = syntax->kind == CommandKind::Discover;
     if (discover && parser.isSet(json_option) && parser.isSet(csv_option))
         return usage_error("--json and --csv exclude each other", exit_status);
+
+    if (parser.isSet(max_time_option) &&
+        !read_seconds(parser.value(max_time_option), &command->max_run_ms))
+        return bad_value("--max-time", parser.value(max_time_option), SECONDS_EXPECTED,
+                         exit_status);
+    const bool install = syntax->kind == CommandKind::Install;
+    if (install && parser.isSet(timeout_option) &&
+        !read_seconds(parser.value(timeout_option), &command->timeout_ms))
+        return bad_value("--timeout", parser.value(timeout_option), SECONDS_EXPECTED, exit_status);
+    if (!discover && parser.isSet(address_option) &&
+        (!parse_ipv4(parser.value(address_option).toStdString(), &command->address) ||
+         command->address.s_addr == INADDR_ANY))
+        return bad_value("--address", parser.value(address_option),
+                         "expected the dotted IPv4 address of a device", exit_status);
 
     command->kind = syntax->kind;
     command->interface_name = parser.value(interface_option).toStdString();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device_row.h"
+#include "discover_run.h"
 
 #include <QStringList>
 #include <netinet/ether.h>
@@ -11,7 +12,7 @@
 
 enum ExitStatus {
     STATUS_OK = 0,     // done, or the device accepted
-    STATUS_FAILED = 1, // the device refused or did not answer
+    STATUS_FAILED = 1, // the device refused, did not answer or is ambiguous
     STATUS_USAGE = 2,  // bad usage or input; nothing was sent
 };
 
@@ -20,9 +21,12 @@ enum class CommandKind { Discover, Setup, Install };
 struct CliCommand {
     CommandKind kind = CommandKind::Discover;
     OutputFormat format = OutputFormat::Table;
-    std::string interface_name; // --interface, empty when not given
-    std::string bind;           // --bind, empty when not given
-    std::string mac_arg;        // the MAC as typed, for messages
+    std::string interface_name;          // --interface, empty when not given
+    std::string bind;                    // --bind, empty when not given
+    int max_run_ms = DEFAULT_MAX_RUN_MS; // --max-time
+    int timeout_ms = 0;                  // --timeout; 0 keeps the protocol's deadlines
+    in_addr address{};                   // --address; 0.0.0.0 when not given
+    std::string mac_arg;                 // the MAC as typed, for messages
     ether_addr mac{};
     in_addr ipaddr{};
     in_addr netmask{};

@@ -2,6 +2,8 @@
 
 #include "values.h"
 
+#include <unordered_map>
+
 DeviceFields device_fields(const DeviceRow &row)
 {
     const DiscoverEntry &e = row.entry;
@@ -12,5 +14,20 @@ DeviceFields device_fields(const DeviceRow &row)
         {"hostname", "Hostname", e.hostname},
         {"firmware", "Firmware", e.firmware},
         {"interface", "Interface", row.interface},
+        {"conflict", "Conflict", row.conflict, true},
     }};
+}
+
+void mark_conflicts(std::vector<DeviceRow> *rows)
+{
+    // Grouped first: thousands of devices would make comparing every pair slow.
+    std::unordered_map<uint32_t, std::vector<DeviceRow *>> by_address;
+    for (DeviceRow &row : *rows)
+        by_address[row.entry.ipaddr.s_addr].push_back(&row);
+    for (const auto &group : by_address)
+        for (DeviceRow *row : group.second)
+            for (const DeviceRow *other : group.second)
+                if (other != row)
+                    row->conflict +=
+                        (row->conflict.empty() ? "" : " ") + mac_text(other->entry.mac);
 }

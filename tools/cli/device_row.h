@@ -11,18 +11,23 @@
 struct DeviceRow {
     DiscoverEntry entry;
     std::string interface; // empty when found through the wildcard address
+    std::string conflict;  // the other MACs listed at its address, space-separated
 };
 
 struct DeviceField {
     const char *key;   // JSON member and CSV header
     const char *title; // table header
     std::string bytes; // raw 8-bit text
+    bool list = false; // words separated by spaces, a JSON array
 };
 
-constexpr int DEVICE_FIELD_COUNT = 6;
+constexpr int DEVICE_FIELD_COUNT = 7;
 using DeviceFields = std::array<DeviceField, DEVICE_FIELD_COUNT>;
 
 DeviceFields device_fields(const DeviceRow &row);
+
+// Fills in each row's conflict from the rows that share its address.
+void mark_conflicts(std::vector<DeviceRow> *rows);
 
 enum class OutputFormat { Table, Json, Csv };
 

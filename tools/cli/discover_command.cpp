@@ -13,7 +13,7 @@ class RowCollector : public DiscoverSink
   public:
     void found(const DiscoveredDevice &device) override
     {
-        rows.push_back({device.entry, device.where.name});
+        rows.push_back({device.entry, device.where.name, ""});
     }
 
     std::vector<DeviceRow> rows;
@@ -28,10 +28,12 @@ int run_discover(const CliCommand &command)
         return STATUS_USAGE;
 
     RowCollector collector;
-    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &collector) < 0) {
+    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &collector,
+                     command.max_run_ms) < 0) {
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }
+    mark_conflicts(&collector.rows);
 
     // The run prints nothing on stdout (its requests and acknowledgements are
     // bare headers, too short for the encoder's overflow line), so stdout

@@ -24,10 +24,13 @@ std::string format_table(const std::vector<DeviceRow> &rows)
 
     std::string out;
     for (const auto &line : cells) {
+        // An empty last column (no conflict) gets no padding before it, so
+        // such a line ends with its interface.
+        const size_t count = line.back().empty() ? line.size() - 1 : line.size();
         std::string text;
-        for (size_t f = 0; f < line.size(); ++f) {
+        for (size_t f = 0; f < count; ++f) {
             text += line[f];
-            if (f + 1 < line.size())
+            if (f + 1 < count)
                 text.append(widths[f] - utf8_length(line[f]) + 2, ' ');
         }
         out += text;

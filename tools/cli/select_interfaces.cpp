@@ -94,10 +94,7 @@ int select_interfaces(const CliCommand &command, std::vector<DiscoverInterface> 
     if (!command.bind.empty())
         return by_address(command.bind, out);
     *out = default_discover_interfaces();
+    if (out->size() == 1 && is_wildcard(out->front()))
+        print_cli_error("no interface that can broadcast; asking through the default route only");
     return static_cast<int>(out->size());
-}
-
-std::string interface_label(const DiscoverInterface &where)
-{
-    return where.name[0] != '\0' ? where.name : "any";
 }

@@ -1,13 +1,8 @@
 #include "values.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 static int hex_digit(char c)
 {
@@ -46,39 +41,6 @@ bool parse_mac(const std::string &text, ether_addr *mac)
 bool parse_ipv4(const std::string &text, in_addr *addr)
 {
     return inet_pton(AF_INET, text.c_str(), addr) == 1;
-}
-
-bool parse_netmask(const std::string &text, in_addr *mask)
-{
-    in_addr parsed;
-    if (!parse_ipv4(text, &parsed))
-        return false;
-    uint32_t bits = ntohl(parsed.s_addr);
-    // Contiguous ones from the top: inverting gives 0...01...1, and adding
-    // one to that clears every bit it had.
-    uint32_t host_part = ~bits;
-    if ((host_part & (host_part + 1)) != 0)
-        return false;
-    *mask = parsed;
-    return true;
-}
-
-std::string check_image(const std::string &path)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::strerror(errno);
-    struct stat status;
-    int stat_result = fstat(fd, &status);
-    int stat_error = errno;
-    close(fd);
-    if (stat_result < 0)
-        return std::strerror(stat_error);
-    if (!S_ISREG(status.st_mode))
-        return "not a regular file";
-    if (static_cast<uint64_t>(status.st_size) > UINT32_MAX)
-        return "larger than 4294967295 bytes, the most an upload can announce";
-    return {};
 }
 
 std::string mac_text(const ether_addr &mac)

@@ -1,6 +1,6 @@
-// Parsing of the values a user types: MAC addresses, IPv4 addresses,
-// netmasks and image paths. Each check either fills its output or returns a
-// message that names the bad argument, so nothing is sent on bad input.
+// The text forms of MAC and IPv4 addresses, as a user types them and as the
+// command line prints them. Whether a value will do for a device is the
+// protocol's checks.h.
 #pragma once
 
 #include <netinet/ether.h>
@@ -11,11 +11,6 @@
 bool parse_mac(const std::string &text, ether_addr *mac);
 // A dotted-quad IPv4 address, in network byte order.
 bool parse_ipv4(const std::string &text, in_addr *addr);
-// A dotted-quad IPv4 netmask whose one bits are contiguous from the top.
-bool parse_netmask(const std::string &text, in_addr *mask);
-// An existing, readable regular file whose size fits the upload header.
-// Returns an empty string when the file will do, otherwise the reason.
-std::string check_image(const std::string &path);
 
 // Lower-case, zero-padded colon form, stable for other programs to read.
 std::string mac_text(const ether_addr &mac);
