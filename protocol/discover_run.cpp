@@ -115,25 +115,32 @@ std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int co
     return listeners;
 }
 
-// The devices reported so far in a run: the MACs heard at each address.
+// The devices reported so far in a run, by the address they report: each
+// one's MAC and the address its reply came from, which tells a clone that
+// copies both apart.
 class SeenDevices
 {
   public:
-    // True when the pair is new; *address_listed tells whether another
+    // True when the device is new; *address_listed tells whether another
     // device, or this one, was heard at the address before.
-    bool add(in_addr address, const ether_addr &mac, bool *address_listed)
+    bool add(in_addr address, const ether_addr &mac, in_addr source, bool *address_listed)
     {
-        std::vector<ether_addr> &macs = by_address_[address.s_addr];
-        *address_listed = !macs.empty();
-        for (const ether_addr &known : macs)
-            if (std::memcmp(&known, &mac, sizeof(mac)) == 0)
+        std::vector<Device> &devices = by_address_[address.s_addr];
+        *address_listed = !devices.empty();
+        for (const Device &known : devices)
+            if (std::memcmp(&known.mac, &mac, sizeof(mac)) == 0 &&
+                known.source.s_addr == source.s_addr)
                 return false;
-        macs.push_back(mac);
+        devices.push_back({mac, source});
         return true;
     }
 
   private:
-    std::unordered_map<uint32_t, std::vector<ether_addr>> by_address_;
+    struct Device {
+        ether_addr mac;
+        in_addr source;
+    };
+    std::unordered_map<uint32_t, std::vector<Device>> by_address_;
 };
 
 } // namespace
@@ -206,7 +213,7 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
             if (got == 0 || accept_discover_reply(heard_by->request.get(), session_id, entry) != 1)
                 continue;
             bool address_listed = false;
-            const bool added = seen.add(entry.ipaddr, entry.mac, &address_listed);
+            const bool added = seen.add(entry.ipaddr, entry.mac, from.sin_addr, &address_listed);
             if (address_listed)
                 report_error("skipping duplicate or conflicting device on address %d\n",
                              address_as_logged(entry.ipaddr));

@@ -40,8 +40,9 @@ class DiscoverSink
 {
   public:
     virtual ~DiscoverSink() = default;
-    // A device heard for the first time in this run: a MAC and address pair
-    // not reported before. Devices that share an address each come once.
+    // A device heard for the first time in this run: a MAC, address and
+    // reply source not reported before. Devices that share an address each
+    // come once.
     virtual void found(const DiscoveredDevice &device) = 0;
     // Polled while waiting; true ends the run early.
     virtual bool stop_requested() { return false; }

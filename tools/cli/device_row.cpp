@@ -24,10 +24,17 @@ void mark_conflicts(std::vector<DeviceRow> *rows)
     std::unordered_map<uint32_t, std::vector<DeviceRow *>> by_address;
     for (DeviceRow &row : *rows)
         by_address[row.entry.ipaddr.s_addr].push_back(&row);
-    for (const auto &group : by_address)
-        for (DeviceRow *row : group.second)
-            for (const DeviceRow *other : group.second)
-                if (other != row)
-                    row->conflict +=
-                        (row->conflict.empty() ? "" : " ") + mac_text(other->entry.mac);
+    for (const auto &group : by_address) {
+        for (DeviceRow *row : group.second) {
+            size_t named = 0;
+            for (const DeviceRow *other : group.second) {
+                // A peer posing as thousands of devices on one address would
+                // otherwise make the output grow with their square.
+                if (other == row || named == MAX_CONFLICTS_NAMED)
+                    continue;
+                ++named;
+                row->conflict += (row->conflict.empty() ? "" : " ") + mac_text(other->entry.mac);
+            }
+        }
+    }
 }

@@ -11,7 +11,7 @@
 struct DeviceRow {
     DiscoverEntry entry;
     std::string interface; // empty when found through the wildcard address
-    std::string conflict;  // the other MACs listed at its address, space-separated
+    std::string conflict;  // other MACs at its address (at most 32), space-separated
 };
 
 struct DeviceField {
@@ -25,6 +25,9 @@ constexpr int DEVICE_FIELD_COUNT = 7;
 using DeviceFields = std::array<DeviceField, DEVICE_FIELD_COUNT>;
 
 DeviceFields device_fields(const DeviceRow &row);
+
+// How many of the other devices at a shared address a row names at most.
+constexpr size_t MAX_CONFLICTS_NAMED = 32;
 
 // Fills in each row's conflict from the rows that share its address.
 void mark_conflicts(std::vector<DeviceRow> *rows);
