@@ -31,9 +31,10 @@ TEST_F(InstallFaultTest, ResetPartWayIsNeverASuccess)
         ExchangeReport report{};
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(do_install_report(&any, &TARGET, image_path.c_str(), nullptr, &report), -1);
+        const int result = do_install_report(&any, &TARGET, image_path.c_str(), nullptr, &report);
         testing::internal::GetCapturedStdout();
         const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, -1);
         EXPECT_EQ(report.stage, STAGE_UPLOAD) << errors;
         EXPECT_TRUE(report.error == ECONNRESET || report.error == EPIPE) << errors;
         // The device's kernel acknowledges no more than the device read
@@ -136,10 +137,11 @@ TEST_P(InstallDeadlineTest, EndsByItsDeadlineOrOnRequest)
 
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(do_install_report(&any, &TARGET, image_path.c_str(), &options, &report), -1);
+    const int result = do_install_report(&any, &TARGET, image_path.c_str(), &options, &report);
     const Clock::time_point ended = Clock::now();
     testing::internal::GetCapturedStdout();
     const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, -1);
 
     EXPECT_EQ(report.stage, c.stage);
     EXPECT_EQ(report.error, c.error);

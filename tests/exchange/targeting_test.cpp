@@ -66,8 +66,9 @@ TEST_F(TargetingTest, BadInputSendsNothing)
     // A request that leaves now is logged after any that left before it.
     const ether_addr device = *ether_aton("02:00:7f:00:00:02");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(do_setup(&any, &device, &ip, &netmask, 0), 0);
+    const int result = do_setup(&any, &device, &ip, &netmask, 0);
     testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(sim_.lines_of("setup ").size(), 1u);
     EXPECT_TRUE(sim_.lines_of("install ").empty());
 }
@@ -103,11 +104,12 @@ TEST_F(TargetingTest, OnlyTheDeviceAnswers)
         ExchangeReport report{};
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(c.install ? do_install_report(&any, &target, image.c_str(), &options, &report)
-                            : do_setup_report(&any, &target, &ip, &netmask, 0, &options, &report),
-                  c.stage == STAGE_DONE ? 0 : -1);
+        const int result =
+            c.install ? do_install_report(&any, &target, image.c_str(), &options, &report)
+                      : do_setup_report(&any, &target, &ip, &netmask, 0, &options, &report);
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.reply_line);
+        EXPECT_EQ(result, c.stage == STAGE_DONE ? 0 : -1);
         EXPECT_EQ(report.stage, c.stage);
     }
     // Only the accepted impostor got a connection, and the whole image.
