@@ -156,6 +156,12 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         d->repeat_ms = static_cast<int>(n);
         return true;
     }
+    if (key == "flood") {
+        if (!parse_number(value, 100000000, &n))
+            return false;
+        d->flood = static_cast<uint32_t>(n);
+        return true;
+    }
     if (key == "delay") {
         if (!parse_number(value, 3600 * 1000, &n))
             return false;

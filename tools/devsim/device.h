@@ -34,8 +34,9 @@ struct SimDevice {
     bool other_session;   // replies carry a session id other than the request's
     bool reply_broadcast; // replies go to the limited broadcast at the request's port
     ReplyForm reply;
-    int delay_ms;  // before each reply; the upper bound when random
-    int repeat_ms; // 0, or the period at which each reply is sent again
+    int delay_ms;   // before each reply; the upper bound when random
+    int repeat_ms;  // 0, or the period at which each reply is sent again
+    uint32_t flood; // junk datagrams sent ahead of each discover reply
     bool random_delay;
     bool answered; // for Answer::First: the session last answered
     unsigned char answered_session[2];

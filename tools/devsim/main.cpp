@@ -19,6 +19,7 @@
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
+#include <unistd.h>
 
 static bool namespace_allowed(bool trusted)
 {
@@ -86,6 +87,18 @@ static bool watch(int epoll_fd, int fd, EventKind kind)
     return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
+// A parent waiting on a pipe learns that the devices answer without polling
+// the log.
+static bool tell_ready(int fd)
+{
+    FdGuard guard(fd);
+    static const char READY[] = "ready\n";
+    if (write(fd, READY, sizeof READY - 1) == sizeof READY - 1)
+        return true;
+    std::fprintf(stderr, "devscout-simdevice: --ready-fd %d: %s\n", fd, std::strerror(errno));
+    return false;
+}
+
 int main(int argc, char **argv)
 {
     SimOptions opts;
@@ -118,6 +131,8 @@ int main(int argc, char **argv)
         return 1;
     }
     log.line("ready devices=%d", devices.size());
+    if (opts.ready_fd >= 0 && !tell_ready(opts.ready_fd))
+        return 1;
 
     for (;;) {
         epoll_event events[64];

@@ -8,12 +8,14 @@
 
 static const char USAGE[] =
     "usage: devscout-simdevice [--log FILE] [--devices N [--first ADDR]] [--delay-max MS]\n"
-    "                          [--seed N] [--i-am-in-a-namespace] [DEVICE...]\n"
+    "                          [--seed N] [--ready-fd N] [--i-am-in-a-namespace] [DEVICE...]\n"
+    "--ready-fd N: once the devices answer, writes \"ready\\n\" to descriptor N and\n"
+    "  closes it.\n"
     "DEVICE: addr=ADDR[,ip=IP|none][,mac=MAC][,mask=MASK][,host=TEXT][,fw=TEXT]\n"
     "        [,answer=all|first|none][,setup=N|none][,install=N|none]\n"
     "        [,close-after=BYTES|,reset-after=BYTES|,stall-after=BYTES]\n"
     "        [,install-port=listen|closed|blackhole][,claim=own|any|echo]\n"
-    "        [,reply-to=source|broadcast][,repeat=MS]\n"
+    "        [,reply-to=source|broadcast][,repeat=MS][,flood=N]\n"
     "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
     "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
     "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
@@ -27,7 +29,10 @@ static const char USAGE[] =
     "reply-to=broadcast: the device sends its replies to 255.255.255.255 at the\n"
     "  request's source port.\n"
     "repeat=MS: the device sends each reply again every MS milliseconds until it\n"
-    "  ends; a newer reply to the same destination takes the older one's place.\n";
+    "  ends; a newer reply to the same destination takes the older one's place.\n"
+    "flood=N: on each discover request, answered or not, the device first sends N\n"
+    "  junk datagrams to the request's source: undecodable ones by turns with its\n"
+    "  reply under another session.\n";
 
 static bool parse_count(const char *text, unsigned long max, unsigned long *out)
 {
@@ -42,13 +47,14 @@ static bool parse_count(const char *text, unsigned long max, unsigned long *out)
 
 bool parse_options(int argc, char **argv, SimOptions *opts)
 {
-    enum { LOG = 1, DEVICES, FIRST, DELAY_MAX, SEED, TRUST, HELP };
+    enum { LOG = 1, DEVICES, FIRST, DELAY_MAX, SEED, READY_FD, TRUST, HELP };
     static const option longopts[] = {
         {"log", required_argument, nullptr, LOG},
         {"devices", required_argument, nullptr, DEVICES},
         {"first", required_argument, nullptr, FIRST},
         {"delay-max", required_argument, nullptr, DELAY_MAX},
         {"seed", required_argument, nullptr, SEED},
+        {"ready-fd", required_argument, nullptr, READY_FD},
         {"i-am-in-a-namespace", no_argument, nullptr, TRUST},
         {"help", no_argument, nullptr, HELP},
         {nullptr, 0, nullptr, 0},
@@ -77,6 +83,10 @@ bool parse_options(int argc, char **argv, SimOptions *opts)
             ok = parse_count(optarg, UINT32_MAX, &n);
             opts->seed = static_cast<unsigned>(n);
             opts->seeded = true;
+            break;
+        case READY_FD:
+            ok = parse_count(optarg, INT32_MAX, &n);
+            opts->ready_fd = static_cast<int>(n);
             break;
         case TRUST:
             opts->trust_namespace = true;

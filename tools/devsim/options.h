@@ -13,6 +13,7 @@ struct SimOptions {
     unsigned seed = 0;
     bool seeded = false;
     bool trust_namespace = false;
+    int ready_fd = -1; // told "ready" once the devices answer, then closed
     std::vector<const char *> device_descriptions;
 };
 

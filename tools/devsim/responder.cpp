@@ -92,17 +92,22 @@ void Responder::on_discover(const DiscoverEntry &request, const sockaddr_in &fro
 {
     for (int i = 0; i < devices_->size(); ++i) {
         SimDevice &d = (*devices_)[i];
-        if (d.answer == Answer::None)
-            continue;
+        bool answers = d.answer != Answer::None;
         if (d.answer == Answer::First) {
-            if (d.answered && std::memcmp(d.answered_session, request.session_id, 2) == 0)
-                continue;
+            answers = !d.answered || std::memcmp(d.answered_session, request.session_id, 2) != 0;
             d.answered = true;
             std::memcpy(d.answered_session, request.session_id, 2);
         }
-        log_->line("discover session=%s from=%s device=%s", session_text(request.session_id).text,
-                   endpoint_text(from).text, address_text(d.addr).text);
-        schedule(i, DISCOVER_REPLY, 0, request, from);
+        if (answers)
+            log_->line("discover session=%s from=%s device=%s",
+                       session_text(request.session_id).text, endpoint_text(from).text,
+                       address_text(d.addr).text);
+        // A device floods every request, answered or not, so that a silent
+        // flooder can be had too.
+        if (d.flood > 0)
+            start_flood(make_reply(i, DISCOVER_REPLY, 0, request, from), answers);
+        else if (answers)
+            schedule(i, DISCOVER_REPLY, 0, request, from);
     }
 }
 
@@ -167,8 +172,8 @@ void Responder::on_install(const DiscoverEntry &request, const sockaddr_in &from
     }
 }
 
-void Responder::schedule(int device, int type, int result, const DiscoverEntry &request,
-                         const sockaddr_in &from)
+PendingReply Responder::make_reply(int device, int type, int result, const DiscoverEntry &request,
+                                   const sockaddr_in &from)
 {
     const SimDevice &d = (*devices_)[device];
     int delay = d.delay_ms;
@@ -182,11 +187,51 @@ void Responder::schedule(int device, int type, int result, const DiscoverEntry &
     std::memcpy(reply.session, request.session_id, 2);
     reply.mac = d.claim == Claim::Echo ? request.mac : d.attributes.mac;
     reply.to = from;
-    queue_.push(reply);
+    return reply;
+}
+
+void Responder::schedule(int device, int type, int result, const DiscoverEntry &request,
+                         const sockaddr_in &from)
+{
+    queue_.push(make_reply(device, type, result, request, from));
+}
+
+void Responder::start_flood(const PendingReply &reply, bool answers)
+{
+    const SimDevice &d = (*devices_)[reply.device];
+    Flood flood{};
+    flood.from = d.addr;
+    flood.to = reply.to;
+    flood.left = d.flood;
+    // The request's type and session, so that a host has to decode it to
+    // throw it away; its one attribute runs past the end.
+    const unsigned char junk[5] = {DISCOVER_REPLY, reply.session[0], reply.session[1],
+                                   ATTR_HOSTNAME, 200};
+    std::memcpy(flood.junk, junk, sizeof junk);
+    PendingReply foreign = reply;
+    foreign.session[0] ^= 0xff; // still foreign after session=other's own change
+    foreign.session[1] ^= 0xff;
+    flood.decoy_len = build_reply(d, foreign, flood.decoy);
+    flood.answers = answers;
+    flood.reply = reply;
+    floods_.push(flood);
+}
+
+void Responder::send_flood_batch()
+{
+    Flood done{};
+    if (!floods_.send_batch(sock_.get(), &done))
+        return;
+    log_->line("flood device=%s to=%s sent=%u", address_text(done.from).text,
+               endpoint_text(done.to).text, done.sent);
+    if (done.answers)
+        queue_.push(done.reply); // already due unless the flood was quick
 }
 
 int Responder::timeout_ms(int64_t now_ms) const
 {
+    if (!floods_.empty())
+        return 0;
     if (queue_.empty())
         return -1;
     int64_t wait = queue_.next_due() - now_ms;
@@ -203,6 +248,8 @@ static sockaddr_in destination(const SimDevice &d, const PendingReply &reply)
 
 void Responder::send_due(int64_t now_ms)
 {
+    if (!floods_.empty())
+        send_flood_batch();
     PendingReply reply;
     while (queue_.pop_due(now_ms, &reply)) {
         if (reply.repeat) {
