@@ -24,9 +24,11 @@ TEST_F(RunLimitsTest, ChatterNeitherKeepsARunNorAReplyWaitGoing)
 {
     // Every reply sent again every 50 ms: a valid one, junk, and a foreign
     // session; the last two answer setups for any MAC, but never properly.
+    // A silent device floods each request with junk besides.
     ASSERT_TRUE(start_sim({"addr=127.0.0.2,setup=none,repeat=50",
                            "addr=127.0.0.3,claim=echo,reply=malformed,repeat=50",
-                           "addr=127.0.0.4,claim=echo,session=other,repeat=50"}));
+                           "addr=127.0.0.4,claim=echo,session=other,repeat=50",
+                           "addr=127.0.0.5,answer=none,setup=none,flood=10000"}));
     const DiscoverInterface wildcard{};
     RecordingSink sink;
     Clock::time_point start = Clock::now();
