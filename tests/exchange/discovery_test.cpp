@@ -1,38 +1,16 @@
 // Discovery runs against simulated devices: what a run collects, skips and
 // acknowledges, and the devices it finds behind each of several interfaces.
-#include "discover_run.h"
 #include "exchange_fixture.h"
+#include "recording_sink.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 namespace
 {
-
-struct Found {
-    DiscoverEntry entry;
-    std::string interface;
-    std::string source;
-};
-
-// The devices of a run by "address mac".
-class RecordingSink : public DiscoverSink
-{
-  public:
-    void found(const DiscoveredDevice &device) override
-    {
-        const std::string key =
-            std::string(inet_ntoa(device.entry.ipaddr)) + " " + ether_ntoa(&device.entry.mac);
-        Found &f = devices[key];
-        EXPECT_EQ(f.entry.type, 0) << "found twice: " << key;
-        f.entry = device.entry;
-        f.interface = device.where.name;
-        f.source = inet_ntoa(device.source);
-    }
-    std::map<std::string, Found> devices;
-};
 
 int occurrences(const std::string &text, const std::string &line)
 {
@@ -127,14 +105,14 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     EXPECT_EQ(sim_.lines_of("setup ").size(), 5u);
 }
 
-// Two device namespaces, each behind a veth link of its own with two
-// devices. Only 198.18.0.0/15 (never routed) is used on the links.
+// Device namespaces, each behind a veth link of its own. Only 198.18.0.0/15
+// (never routed) is used on the links.
 class InterfacesTest : public ExchangeTest
 {
   protected:
     void TearDown() override
     {
-        for (int n = 1; n <= 2; ++n) {
+        for (int n = 1; n <= links_; ++n) {
             if (sims_[n - 1].running()) {
                 EXPECT_TRUE(sims_[n - 1].stop());
             }
@@ -146,25 +124,36 @@ class InterfacesTest : public ExchangeTest
     {
         return "devscout-" + std::to_string(getpid()) + "-" + std::to_string(n);
     }
+    // Link N: veth dshN here with host's addresses, dsdN in namespace ns(N)
+    // with peer's, and a simulator there with devices.
+    void add_link(const std::vector<std::string> &host, const std::vector<std::string> &peer,
+                  const std::vector<std::string> &devices)
+    {
+        const std::string n = std::to_string(++links_);
+        std::string script = "set -e; ip netns add " + ns(links_) + "; ip link add dsh" + n +
+                             " type veth peer name dsd" + n + " netns " + ns(links_);
+        for (const std::string &address : host)
+            script += "; ip addr add " + address + " dev dsh" + n;
+        for (const std::string &address : peer)
+            script += "; ip -n " + ns(links_) + " addr add " + address + " dev dsd" + n;
+        script +=
+            "; ip link set dsh" + n + " up; ip -n " + ns(links_) + " link set dsd" + n + " up";
+        ASSERT_EQ(std::system(script.c_str()), 0) << script;
+        ASSERT_TRUE(sims_[links_ - 1].start(path("sim" + n + ".log"), devices,
+                                            {"ip", "netns", "exec", ns(links_)}));
+    }
 
     SimProcess sims_[2];
+    int links_ = 0;
 };
 
 TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
 {
     for (int n = 1; n <= 2; ++n) {
         // Host-side veth dshN at 198.18.N.1, devices at 198.18.N.2 and .3.
-        const std::string i = std::to_string(n), net = "198.18." + i + ".";
-        const std::string script =
-            "set -e; ns=" + ns(n) + "; n=" + i +
-            "; ip netns add $ns; ip link add dsh$n type veth peer name dsd$n netns $ns"
-            "; ip addr add 198.18.$n.1/24 dev dsh$n; ip link set dsh$n up"
-            "; ip -n $ns addr add 198.18.$n.2/24 dev dsd$n; ip -n $ns addr add 198.18.$n.3/24 "
-            "dev dsd$n; ip -n $ns link set dsd$n up";
-        ASSERT_EQ(std::system(script.c_str()), 0) << script;
-        ASSERT_TRUE(sims_[n - 1].start(path("sim" + i + ".log"),
-                                       {"addr=" + net + "2", "addr=" + net + "3"},
-                                       {"ip", "netns", "exec", ns(n)}));
+        const std::string net = "198.18." + std::to_string(n) + ".";
+        ASSERT_NO_FATAL_FAILURE(add_link({net + "1/24"}, {net + "2/24", net + "3/24"},
+                                         {"addr=" + net + "2", "addr=" + net + "3"}));
     }
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     std::map<std::string, std::string> listed;
@@ -189,6 +178,37 @@ TEST_F(InterfacesTest, RunFindsTheDevicesBehindEachInterface)
             EXPECT_EQ(log_field(line, "from").rfind("198.18." + std::to_string(n) + ".1:", 0), 0u)
                 << line;
     }
+}
+
+TEST_F(InterfacesTest, RunUsesEveryAddressAndHearsBroadcastReplies)
+{
+    // 70 addresses on one link, more than a table of 64 would hold; one
+    // device there and one on loopback answer to the broadcast address.
+    std::vector<std::string> host;
+    for (int i = 1; i <= 70; ++i)
+        host.push_back("198.18.1." + std::to_string(i) + "/24");
+    ASSERT_NO_FATAL_FAILURE(
+        add_link(host, {"198.18.1.253/24", "198.18.1.254/24"},
+                 {"addr=198.18.1.253,reply-to=broadcast", "addr=198.18.1.254"}));
+    ASSERT_TRUE(start_sim({"addr=127.0.0.2,reply-to=broadcast"}));
+    std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
+    ASSERT_EQ(interfaces.size(), 70u);
+    DiscoverInterface loopback{"lo", {inet_addr("127.0.0.1")}};
+    interfaces.push_back(loopback);
+
+    RecordingSink sink;
+    EXPECT_EQ(discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink), 0);
+    std::map<std::string, std::string> found_on;
+    for (const auto &[key, f] : sink.devices)
+        found_on[f.source] = f.interface;
+    EXPECT_EQ(found_on,
+              (std::map<std::string, std::string>{
+                  {"127.0.0.2", "lo"}, {"198.18.1.253", "dsh1"}, {"198.18.1.254", "dsh1"}}));
+    std::set<std::string> senders;
+    for (const std::string &line : sims_[0].lines_of("discover "))
+        if (log_field(line, "device") == "198.18.1.254")
+            senders.insert(log_field(line, "from").substr(0, log_field(line, "from").find(':')));
+    EXPECT_EQ(senders.size(), 70u);
 }
 
 } // namespace

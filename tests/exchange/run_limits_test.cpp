@@ -1,0 +1,84 @@
+// When waits end on a busy network: a run ends 2 s after its last new device
+// however much else keeps arriving, and at its limit however many new
+// devices do; a setup's reply wait ends 2 s after its request.
+#include "exchange_fixture.h"
+#include "recording_sink.h"
+
+#include <chrono>
+#include <set>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+using RunLimitsTest = ExchangeTest;
+
+TEST_F(RunLimitsTest, ChatterNeitherKeepsARunNorAReplyWaitGoing)
+{
+    // Every reply sent again every 50 ms: a valid one, junk, and a foreign
+    // session; the last two answer setups for any MAC, but never properly.
+    // A silent device floods each request with junk besides.
+    ASSERT_TRUE(start_sim({"addr=127.0.0.2,setup=none,repeat=50",
+                           "addr=127.0.0.3,claim=echo,reply=malformed,repeat=50",
+                           "addr=127.0.0.4,claim=echo,session=other,repeat=50",
+                           "addr=127.0.0.5,answer=none,setup=none,flood=10000"}));
+    const DiscoverInterface wildcard{};
+    RecordingSink sink;
+    Clock::time_point start = Clock::now();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(discover_run(&wildcard, 1, &sink), 0);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_LT(Clock::now() - start, milliseconds(4000));
+    ASSERT_EQ(sink.devices.size(), 1u);
+    EXPECT_EQ(sink.devices.begin()->second.source, "127.0.0.2");
+    EXPECT_TRUE(contains(errors, "read_discover_packet: timeout\n")) << errors;
+    for (const char *device : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
+        EXPECT_GE(sim_.lines_of(std::string("repeat device=") + device).size(), 10u) << device;
+
+    const ether_addr target = *ether_aton("02:00:7f:00:00:02");
+    const in_addr any{}, ip{inet_addr("127.0.0.50")}, netmask{inet_addr("255.0.0.0")};
+    ExchangeReport report{};
+    start = Clock::now();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(do_setup_report(&any, &target, &ip, &netmask, 0, nullptr, &report), -1);
+    errors = testing::internal::GetCapturedStderr();
+    EXPECT_LT(Clock::now() - start, milliseconds(4000));
+    EXPECT_EQ(report.stage, STAGE_NO_REPLY);
+    EXPECT_EQ(report.error, EAGAIN);
+    EXPECT_TRUE(contains(errors, "read_discover_packet: timeout\n")) << errors;
+    int setup_repeats = 0;
+    for (const std::string &line : sim_.lines_of("repeat "))
+        setup_repeats += log_field(line, "type") == std::to_string(SETUP_REPLY);
+    EXPECT_GE(setup_repeats, 20);
+}
+
+TEST_F(RunLimitsTest, RunStopsAtItsLimitThoughNewDevicesKeepComing)
+{
+    // No gap of 2 s between new devices: only the limit ends this run.
+    ASSERT_TRUE(start_sim({"addr=127.0.0.2", "addr=127.0.0.3,delay=400",
+                           "addr=127.0.0.4,delay=1600", "addr=127.0.0.5,delay=2400",
+                           "addr=127.0.0.6,delay=3200", "addr=127.0.0.7,delay=4000"}));
+    const DiscoverInterface wildcard{};
+    RecordingSink sink;
+    const Clock::time_point start = Clock::now();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(discover_run(&wildcard, 1, &sink, 1000), 0);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_LT(Clock::now() - start, milliseconds(3000));
+    EXPECT_TRUE(contains(errors, "discover_run: stopped at the run's limit of 1000 ms\n"))
+        << errors;
+    EXPECT_FALSE(contains(errors, "read_discover_packet: timeout\n")) << errors;
+    std::set<std::string> sources;
+    for (const auto &[key, found] : sink.devices)
+        sources.insert(found.source);
+    EXPECT_EQ(sources, (std::set<std::string>{"127.0.0.2", "127.0.0.3"}));
+}
+
+} // namespace
