@@ -192,12 +192,12 @@ void print_discover_entry(const DiscoverEntry *entry)
     char mac[18];
     char ip[INET_ADDRSTRLEN];
     char mask[INET_ADDRSTRLEN];
-    std::printf("*** Found device ***\n");
-    std::printf("firmware:\t%s\n", entry->firmware);
-    std::printf("hostname:\t%s\n", entry->hostname);
-    std::printf("macaddress:\t%s\n", ether_ntoa_r(&entry->mac, mac));
-    std::printf("ipaddress:\t%s\n", inet_ntop(AF_INET, &entry->ipaddr, ip, sizeof(ip)));
-    std::printf("netmask:\t%s\n", inet_ntop(AF_INET, &entry->netmask, mask, sizeof(mask)));
+    report_result("*** Found device ***\n");
+    report_result("firmware:\t%s\n", entry->firmware);
+    report_result("hostname:\t%s\n", entry->hostname);
+    report_result("macaddress:\t%s\n", ether_ntoa_r(&entry->mac, mac));
+    report_result("ipaddress:\t%s\n", inet_ntop(AF_INET, &entry->ipaddr, ip, sizeof(ip)));
+    report_result("netmask:\t%s\n", inet_ntop(AF_INET, &entry->netmask, mask, sizeof(mask)));
 }
 
 namespace
@@ -334,10 +334,9 @@ int exchange_request(const in_addr *local, const DiscoverEntry &request, int rep
     inet_ntop(AF_INET, &from->sin_addr, address, sizeof(address));
     exchange.report->device = from->sin_addr;
     exchange.report->result = reply->result;
-    std::printf("got reply from %s: %s\n", address,
-                reply_type == SETUP_REPLY ? setup_result_word(reply->result)
-                                          : install_result_word(reply->result));
-    std::fflush(stdout);
+    report_result("got reply from %s: %s\n", address,
+                  reply_type == SETUP_REPLY ? setup_result_word(reply->result)
+                                            : install_result_word(reply->result));
     if (reply->result != RESULT_SUCCESS)
         return exchange.fail(STAGE_REFUSED, 0);
     return 0;

@@ -55,6 +55,14 @@ struct DiscoverEntry {
     unsigned char result;
 };
 
+// Where the library's lines go: failures and notices (LINE_ERROR) on stderr
+// and results (LINE_RESULT) on stdout unless a handler is set. A handler gets
+// one whole line, newline included, on whichever thread runs the library.
+enum DiscoverLineKind { LINE_RESULT, LINE_ERROR };
+using DiscoverLineHandler = void (*)(DiscoverLineKind kind, const char *line);
+// Takes effect for every later line; null restores the default.
+void discover_set_line_handler(DiscoverLineHandler handler);
+
 // Packet codec.
 void reset_discover_packet(DiscoverEntry *entry);
 int parse_discover_packet(const unsigned char *data, int length, DiscoverEntry *entry);

@@ -4,20 +4,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdarg>
 #include <cstring>
 #include <sys/socket.h>
-
-void report_error(const char *format, ...)
-{
-    // Callers report first and then hand errno on.
-    const int saved = errno;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    errno = saved;
-}
 
 void reset_discover_packet(DiscoverEntry *entry)
 {
@@ -161,9 +149,9 @@ namespace
 void put_field(unsigned char *packet, int *length, unsigned type, const void *value, unsigned len)
 {
     if (static_cast<unsigned>(*length) + 2 + len > MAX_PACKET_LEN) {
-        std::printf("put_field: maximal packet lenght exceeded (max %u bytes, full %u bytes, "
-                    "trying to insert %u+2 bytes)\n",
-                    static_cast<unsigned>(MAX_PACKET_LEN), static_cast<unsigned>(*length), len);
+        report_result("put_field: maximal packet lenght exceeded (max %u bytes, full %u bytes, "
+                      "trying to insert %u+2 bytes)\n",
+                      static_cast<unsigned>(MAX_PACKET_LEN), static_cast<unsigned>(*length), len);
         return;
     }
     packet[*length] = static_cast<unsigned char>(type);

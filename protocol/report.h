@@ -1,7 +1,11 @@
-// The one-line failure report of the protocol library.
+// The lines of the protocol library, all through the one replaceable handler
+// (discover_set_line_handler).
 #pragma once
 
 #include "fd_guard.h"
 
-// Prints one failure line on stderr; the format is checked at compile time.
+// A failure or notice, by default on stderr; the format is checked at
+// compile time and errno is kept.
 [[gnu::format(printf, 1, 2)]] void report_error(const char *format, ...);
+// A result, by default on stdout.
+[[gnu::format(printf, 1, 2)]] void report_result(const char *format, ...);

@@ -290,7 +290,7 @@ struct ExchangeCase {
 const ExchangeCase EXCHANGE_CASES[] = {
     {"SetupAccepted", "", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 0, "setup",
      "mac=02:aa:00:00:00:01 ip=192.0.2.10 netmask=255.255.255.0 dhcp=0 result=2",
-     "got reply from 127.2.0.1: success", 0},
+     "setup of 02:aa:00:00:00:01 (127.2.0.1): success", 0},
     {"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
      "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success", 0},
     {"SetupBehindTakenAddress", ",ip=127.1.0.1", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0",
@@ -407,7 +407,8 @@ TEST_F(CliTest, CloneIsRefusedUntilAddressPicksOne)
 
     ProgramResult by_ip = cli(setup + " --address 198.18.0.3");
     EXPECT_EQ(by_ip.status, 0) << by_ip.out << by_ip.err;
-    EXPECT_NE(by_ip.out.find("got reply from 127.0.0.3: success"), std::string::npos) << by_ip.out;
+    EXPECT_NE(by_ip.out.find("setup of 02:aa:00:00:00:01 (127.0.0.3): success"), std::string::npos)
+        << by_ip.out;
 
     write_file("1000", image_bytes(1000));
     ProgramResult by_source = cli("install 02:aa:00:00:00:01 @1000 --address 127.0.0.3");
@@ -430,6 +431,8 @@ TEST_F(CliTest, ChatterDoesNotKeepADiscoveryRunning)
     ProgramResult chatter = cli("discover --json", &seconds);
     EXPECT_EQ(chatter.status, 0) << chatter.err;
     EXPECT_LT(seconds, 15);
+    // Thousands of junk lines would drown the command's own; --verbose shows them.
+    EXPECT_EQ(chatter.err.find("read_discover"), std::string::npos) << chatter.err;
     ProgramResult jq =
         run_program({JQ_PROGRAM, "-e", "map(.ip) | sort == [\"127.2.0.1\", \"127.2.0.4\"]",
                      write_file("devices.json", chatter.out)});
@@ -437,7 +440,7 @@ TEST_F(CliTest, ChatterDoesNotKeepADiscoveryRunning)
     ASSERT_TRUE(sim_.stop());
 
     ASSERT_TRUE(sim_.start(path("sim2.log"), {"--devices", "300", "--delay-max", "30000"}));
-    ProgramResult capped = cli("--max-time 2 discover --csv", &seconds);
+    ProgramResult capped = cli("--max-time 2 --verbose discover --csv", &seconds);
     EXPECT_EQ(capped.status, 0) << capped.err;
     EXPECT_LT(seconds, 15);
     EXPECT_NE(capped.err.find("stopped at the run's limit of 2000 ms"), std::string::npos)

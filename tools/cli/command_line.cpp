@@ -142,7 +142,10 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "bind", "Use only the interface with the local address ADDRESS.", "ADDRESS");
     const QCommandLineOption max_time_option(
         "max-time", "Let a discovery run last at most SECONDS (default 30).", "SECONDS");
-    parser.addOptions({interface_option, bind_option, max_time_option});
+    const QCommandLineOption verbose_option(
+        "verbose", "Also show the protocol's own lines (every reply, skip and time-out) on "
+                   "standard error.");
+    parser.addOptions({interface_option, bind_option, max_time_option, verbose_option});
     parser.addPositionalArgument("command", "discover, setup or install.");
 
     // A first pass only finds the command; its own options come next.
@@ -233,5 +236,6 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (discover && parser.isSet(csv_option))
         command->format = OutputFormat::Csv;
     command->dhcp = syntax->kind == CommandKind::Setup && parser.isSet(dhcp_option);
+    command->verbose = parser.isSet(verbose_option);
     return read_values(values, command, exit_status);
 }

@@ -31,6 +31,7 @@ struct CliCommand {
     in_addr ipaddr{};
     in_addr netmask{};
     bool dhcp = false;
+    bool verbose = false; // --verbose: the protocol's lines on stderr
     std::string image;
 };
 
