@@ -100,8 +100,39 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         return parse_result(value, &d->setup_result);
     if (key == "install")
         return parse_result(value, &d->install_result);
-    if (key == "close-after")
-        return parse_number(value, UINT64_MAX - 1, &d->close_after);
+    if (key == "close-after" || key == "reset-after" || key == "stall-after") {
+        // One cut per upload: a second one would leave unclear which comes first.
+        if (d->cut_after != NEVER_CUT)
+            return false;
+        d->cut = key == "close-after" ? Cut::Close : key == "reset-after" ? Cut::Reset : Cut::Stall;
+        return parse_number(value, UINT64_MAX - 1, &d->cut_after);
+    }
+    if (key == "install-port") {
+        if (value == "listen")
+            d->install_port = InstallPort::Listen;
+        else if (value == "closed")
+            d->install_port = InstallPort::Closed;
+        else if (value == "blackhole")
+            d->install_port = InstallPort::Blackhole;
+        else
+            return false;
+        return true;
+    }
+    if (key == "claim") {
+        if (value == "own")
+            d->claim = Claim::Own;
+        else if (value == "any")
+            d->claim = Claim::Any;
+        else if (value == "echo")
+            d->claim = Claim::Echo;
+        else
+            return false;
+        return true;
+    }
+    if (key == "reply-to") {
+        d->reply_broadcast = value == "broadcast";
+        return value == "source" || value == "broadcast";
+    }
     if (key == "session") {
         d->other_session = value == "other";
         return value == "same" || value == "other";
@@ -117,6 +148,12 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
             d->reply = ReplyForm::WrongType;
         else
             return false;
+        return true;
+    }
+    if (key == "repeat") {
+        if (!parse_number(value, 3600 * 1000, &n))
+            return false;
+        d->repeat_ms = static_cast<int>(n);
         return true;
     }
     if (key == "delay") {
@@ -135,7 +172,7 @@ static void clear_device(SimDevice *d)
     d->answer = Answer::All;
     d->setup_result = RESULT_SUCCESS;
     d->install_result = RESULT_SUCCESS;
-    d->close_after = NEVER_CLOSE;
+    d->cut_after = NEVER_CUT;
     d->reply = ReplyForm::Normal;
 }
 
@@ -198,15 +235,20 @@ static uint64_t mac_key(const ether_addr &mac)
 
 void DeviceTable::add(const SimDevice &device)
 {
-    by_mac_.emplace(mac_key(device.attributes.mac), static_cast<int>(devices_.size()));
+    int index = static_cast<int>(devices_.size());
+    if (device.claim == Claim::Own)
+        by_mac_.emplace(mac_key(device.attributes.mac), index);
+    else
+        claimers_.push_back(index);
     devices_.push_back(device);
 }
 
-std::vector<int> DeviceTable::owners(const ether_addr &mac) const
+std::vector<int> DeviceTable::answerers(const ether_addr &mac) const
 {
     std::vector<int> found;
     auto range = by_mac_.equal_range(mac_key(mac));
     for (auto it = range.first; it != range.second; ++it)
         found.push_back(it->second);
+    found.insert(found.end(), claimers_.begin(), claimers_.end());
     return found;
 }

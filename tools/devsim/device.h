@@ -9,9 +9,17 @@
 
 enum class Answer { All, First, None };
 enum class ReplyForm { Normal, Malformed, Oversized, WrongType };
+// How an upload ends once cut_after image bytes have arrived.
+enum class Cut { Close, Reset, Stall };
+// What an accepted install request leaves on the install port.
+enum class InstallPort { Listen, Closed, Blackhole };
+// Which setup and install requests a device answers, and with which MAC: its
+// own requests only, or every one like an impostor, with its own MAC or with
+// the requested one.
+enum class Claim { Own, Any, Echo };
 
 constexpr int NO_REPLY = -1;
-constexpr uint64_t NEVER_CLOSE = UINT64_MAX;
+constexpr uint64_t NEVER_CUT = UINT64_MAX;
 
 struct SimDevice {
     in_addr addr;             // replies leave from here; the install listener binds it
@@ -19,10 +27,15 @@ struct SimDevice {
     Answer answer;
     int setup_result; // NO_REPLY or the code sent
     int install_result;
-    uint64_t close_after; // image bytes after which the upload is cut off
+    uint64_t cut_after; // image bytes after which the upload is cut off
+    Cut cut;
+    InstallPort install_port;
+    Claim claim;
     bool other_session;   // replies carry a session id other than the request's
+    bool reply_broadcast; // replies go to the limited broadcast at the request's port
     ReplyForm reply;
-    int delay_ms; // before each reply; the upper bound when random
+    int delay_ms;  // before each reply; the upper bound when random
+    int repeat_ms; // 0, or the period at which each reply is sent again
     bool random_delay;
     bool answered; // for Answer::First: the session last answered
     unsigned char answered_session[2];
@@ -41,10 +54,12 @@ class DeviceTable
     void add(const SimDevice &device);
     int size() const { return static_cast<int>(devices_.size()); }
     SimDevice &operator[](int index) { return devices_[index]; }
-    // Indexes of the devices that own mac.
-    std::vector<int> owners(const ether_addr &mac) const;
+    // Indexes of the devices that answer requests for mac: its owners and
+    // the devices that claim every MAC.
+    std::vector<int> answerers(const ether_addr &mac) const;
 
   private:
     std::vector<SimDevice> devices_;
     std::unordered_multimap<uint64_t, int> by_mac_;
+    std::vector<int> claimers_;
 };

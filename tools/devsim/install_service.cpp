@@ -31,8 +31,15 @@ static const char *end_status(int header_got, const unsigned char header[4], uin
 
 bool InstallService::listen(int device, const SimDevice &dev)
 {
-    if (uploads_.count(device) != 0)
+    if (dev.install_port == InstallPort::Closed)
+        return true; // a connection finds nothing and is refused
+    if (dev.install_port == InstallPort::Blackhole)
+        return open_blackhole_once(device, dev.addr);
+    auto it = uploads_.find(device);
+    if (it != uploads_.end() && !it->second.stalled)
         return true;
+    if (it != uploads_.end())
+        uploads_.erase(it);
     FdGuard fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     int one = 1;
     sockaddr_in local{};
@@ -48,11 +55,27 @@ bool InstallService::listen(int device, const SimDevice &dev)
     }
     Upload &upload = uploads_[device];
     upload.addr = dev.addr;
-    upload.close_after = dev.close_after;
+    upload.cut_after = dev.cut_after;
+    upload.cut = dev.cut;
+    upload.stalled = false;
     upload.listener = std::move(fd);
     upload.header_got = 0;
     upload.received = 0;
     upload.fnv = 0x811c9dc5u;
+    return true;
+}
+
+bool InstallService::open_blackhole_once(int device, in_addr addr)
+{
+    if (blackholes_.count(device) != 0)
+        return true;
+    Blackhole hole;
+    if (!open_blackhole(addr, &hole)) {
+        std::fprintf(stderr, "devscout-simdevice: install blackhole on %s: %s\n",
+                     address_text(addr).text, std::strerror(errno));
+        return false;
+    }
+    blackholes_.emplace(device, std::move(hole));
     return true;
 }
 
@@ -66,7 +89,7 @@ void InstallService::on_event(EventKind kind, int device)
     Upload &upload = it->second;
     if (kind == EVENT_LISTENER && upload.connection.get() < 0)
         accept_upload(device, upload);
-    else if (kind == EVENT_UPLOAD && upload.connection.get() >= 0)
+    else if (kind == EVENT_UPLOAD && upload.connection.get() >= 0 && !upload.stalled)
         read_upload(device, upload);
 }
 
@@ -91,8 +114,8 @@ void InstallService::read_upload(int device, Upload &upload)
     unsigned char buf[65536];
     for (;;) {
         size_t want = sizeof buf;
-        if (upload.close_after != NEVER_CLOSE) {
-            uint64_t left = 4 - upload.header_got + (upload.close_after - upload.received);
+        if (upload.cut_after != NEVER_CUT) {
+            uint64_t left = 4 - upload.header_got + (upload.cut_after - upload.received);
             want = left < want ? static_cast<size_t>(left) : want;
         }
         ssize_t n = recv(upload.connection.get(), buf, want, 0);
@@ -113,14 +136,37 @@ void InstallService::read_upload(int device, Upload &upload)
             upload.fnv *= 16777619u;
             upload.received++;
         }
-        if (upload.header_got == 4 && upload.received == upload.close_after) {
-            finish(device, upload, "closed");
+        if (upload.header_got == 4 && upload.received == upload.cut_after) {
+            cut(device, upload);
             return;
         }
     }
 }
 
-void InstallService::finish(int device, const Upload &upload, const char *status)
+void InstallService::cut(int device, Upload &upload)
+{
+    switch (upload.cut) {
+    case Cut::Close:
+        finish(device, upload, "closed");
+        return;
+    case Cut::Reset: {
+        // A zero linger time makes the close send RST instead of FIN.
+        linger abort{1, 0};
+        setsockopt(upload.connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        finish(device, upload, "reset");
+        return;
+    }
+    case Cut::Stall:
+        // Unread, the connection's window closes and the host's writes block
+        // until it gives up by itself.
+        epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, upload.connection.get(), nullptr);
+        upload.stalled = true;
+        log_upload(upload, "stalled");
+        return;
+    }
+}
+
+void InstallService::log_upload(const Upload &upload, const char *status)
 {
     char size[16] = "-";
     if (upload.header_got == 4)
@@ -128,5 +174,10 @@ void InstallService::finish(int device, const Upload &upload, const char *status
     log_->line("upload device=%s size=%s received=%llu fnv1a=%08x status=%s",
                address_text(upload.addr).text, size,
                static_cast<unsigned long long>(upload.received), upload.fnv, status);
+}
+
+void InstallService::finish(int device, const Upload &upload, const char *status)
+{
+    log_upload(upload, status);
     uploads_.erase(device); // closes the connection and the listener
 }

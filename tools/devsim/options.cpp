@@ -10,8 +10,24 @@ static const char USAGE[] =
     "usage: devscout-simdevice [--log FILE] [--devices N [--first ADDR]] [--delay-max MS]\n"
     "                          [--seed N] [--i-am-in-a-namespace] [DEVICE...]\n"
     "DEVICE: addr=ADDR[,ip=IP|none][,mac=MAC][,mask=MASK][,host=TEXT][,fw=TEXT]\n"
-    "        [,answer=all|first|none][,setup=N|none][,install=N|none][,close-after=BYTES]\n"
-    "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n";
+    "        [,answer=all|first|none][,setup=N|none][,install=N|none]\n"
+    "        [,close-after=BYTES|,reset-after=BYTES|,stall-after=BYTES]\n"
+    "        [,install-port=listen|closed|blackhole][,claim=own|any|echo]\n"
+    "        [,reply-to=source|broadcast][,repeat=MS]\n"
+    "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
+    "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
+    "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
+    "  stalled upload stays open until the device's next install request drops it.\n"
+    "install-port=closed|blackhole: the device accepts an install request but opens\n"
+    "  no listener (connections are refused), or one that never completes a\n"
+    "  connection (connects hang).\n"
+    "claim=any|echo: the device answers setup and install requests for every MAC,\n"
+    "  with its own MAC or with the requested one; it takes a setup's settings only\n"
+    "  when the request names its own MAC.\n"
+    "reply-to=broadcast: the device sends its replies to 255.255.255.255 at the\n"
+    "  request's source port.\n"
+    "repeat=MS: the device sends each reply again every MS milliseconds until it\n"
+    "  ends; a newer reply to the same destination takes the older one's place.\n";
 
 static bool parse_count(const char *text, unsigned long max, unsigned long *out)
 {

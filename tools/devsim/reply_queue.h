@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <netinet/ether.h>
 #include <netinet/in.h>
 #include <queue>
 #include <vector>
@@ -13,7 +14,9 @@ struct PendingReply {
     int type;   // the reply's message type
     int result; // setup and install replies: the code sent
     unsigned char session[2];
+    ether_addr mac; // setup and install replies: the MAC they carry
     sockaddr_in to;
+    bool repeat; // the timer of a repeating device's reply, not a reply itself
 };
 
 class ReplyQueue

@@ -1,5 +1,7 @@
 #include "responder.h"
 
+#include "device_datagram.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +12,6 @@
 // Big enough for a burst of 10,000 devices answering three requests and the
 // host acknowledging each reply, so nothing is dropped on this side.
 constexpr int SOCKET_BUFFER = 64 << 20;
-constexpr int OVERSIZED_LEN = 300;
 constexpr int READ_BUDGET = 1024; // datagrams per wake-up, so due replies are not starved
 
 int64_t monotonic_ms()
@@ -43,6 +44,11 @@ bool Responder::open()
     }
     set_buffer(sock_.get(), SO_RCVBUFFORCE, SO_RCVBUF);
     set_buffer(sock_.get(), SO_SNDBUFFORCE, SO_SNDBUF);
+    int one = 1; // for the devices that reply to the broadcast address
+    if (setsockopt(sock_.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
+        std::fprintf(stderr, "devscout-simdevice: SO_BROADCAST: %s\n", std::strerror(errno));
+        return false;
+    }
     return true;
 }
 
@@ -122,13 +128,15 @@ static void log_request(EventLog *log, const char *kind, const DiscoverEntry &re
 
 void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
 {
-    std::vector<int> owners = devices_->owners(request.mac);
-    if (owners.empty())
+    std::vector<int> answerers = devices_->answerers(request.mac);
+    if (answerers.empty())
         log_request(log_, "setup", request, from, NO_REPLY, nullptr);
-    for (int i : owners) {
+    for (int i : answerers) {
         SimDevice &d = (*devices_)[i];
         log_request(log_, "setup", request, from, d.setup_result, &d);
-        if (d.setup_result == RESULT_SUCCESS) {
+        // An impostor answering for another MAC does not take its settings.
+        bool own = std::memcmp(&request.mac, &d.attributes.mac, sizeof request.mac) == 0;
+        if (d.setup_result == RESULT_SUCCESS && own) {
             // Fields the request leaves out keep their value.
             if (request.ipaddr.s_addr != 0)
                 d.attributes.ipaddr = request.ipaddr;
@@ -143,10 +151,10 @@ void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
 
 void Responder::on_install(const DiscoverEntry &request, const sockaddr_in &from)
 {
-    std::vector<int> owners = devices_->owners(request.mac);
-    if (owners.empty())
+    std::vector<int> answerers = devices_->answerers(request.mac);
+    if (answerers.empty())
         log_request(log_, "install", request, from, NO_REPLY, nullptr);
-    for (int i : owners) {
+    for (int i : answerers) {
         SimDevice &d = (*devices_)[i];
         int result = d.install_result;
         // The listener stands before the reply goes out, as on a real device;
@@ -172,6 +180,7 @@ void Responder::schedule(int device, int type, int result, const DiscoverEntry &
     reply.type = type;
     reply.result = result;
     std::memcpy(reply.session, request.session_id, 2);
+    reply.mac = d.claim == Claim::Echo ? request.mac : d.attributes.mac;
     reply.to = from;
     queue_.push(reply);
 }
@@ -184,77 +193,72 @@ int Responder::timeout_ms(int64_t now_ms) const
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
 
+static sockaddr_in destination(const SimDevice &d, const PendingReply &reply)
+{
+    sockaddr_in to = reply.to;
+    if (d.reply_broadcast)
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    return to;
+}
+
 void Responder::send_due(int64_t now_ms)
 {
     PendingReply reply;
-    while (queue_.pop_due(now_ms, &reply))
+    while (queue_.pop_due(now_ms, &reply)) {
+        if (reply.repeat) {
+            repeat(reply, now_ms);
+            continue;
+        }
         send_reply(reply);
+        if ((*devices_)[reply.device].repeat_ms > 0)
+            keep_repeating(reply, now_ms);
+    }
 }
 
-// The message type a device with reply=wrongtype answers with instead.
-static int wrong_type(int type)
+// One repeat per device and destination, and a newer reply takes the place of
+// the older one, so that a chattering device's queue does not grow with the
+// requests it gets.
+void Responder::keep_repeating(const PendingReply &reply, int64_t now_ms)
 {
-    return type == SETUP_REPLY ? INSTALL_REPLY : SETUP_REPLY;
+    RepeatKey key{reply.device, reply.to.sin_addr.s_addr, reply.to.sin_port};
+    if (!repeats_.insert_or_assign(key, reply).second)
+        return; // its timer is running
+    PendingReply timer = reply;
+    timer.repeat = true;
+    timer.due_ms = now_ms + (*devices_)[reply.device].repeat_ms;
+    queue_.push(timer);
 }
 
-// Builds the datagram a device sends for reply; returns its length.
-static int build_reply(const SimDevice &d, const PendingReply &reply,
-                       unsigned char out[OVERSIZED_LEN])
+void Responder::repeat(PendingReply timer, int64_t now_ms)
 {
-    DiscoverEntry e;
-    reset_discover_packet(&e);
-    if (reply.type == DISCOVER_REPLY) {
-        e = d.attributes;
-    } else {
-        e.mac = d.attributes.mac;
-        e.result = static_cast<unsigned char>(reply.result);
-    }
-    e.type = d.reply == ReplyForm::WrongType ? wrong_type(reply.type) : reply.type;
-    std::memcpy(e.session_id, reply.session, 2);
-    if (d.other_session) {
-        e.session_id[0] ^= 0x5a;
-        e.session_id[1] ^= 0xa5;
-    }
-    int len = encode_discover_packet(&e, out);
-    if (d.reply == ReplyForm::Malformed) {
-        out[3] = ATTR_HOSTNAME; // a value that runs past the end of the datagram
-        out[4] = 200;
-        return 5;
-    }
-    if (d.reply == ReplyForm::Oversized) {
-        // An attribute that runs past byte 255, so the cut datagram cannot decode.
-        std::memset(out + len, 0xee, OVERSIZED_LEN - len);
-        out[len + 1] = 255;
-        return OVERSIZED_LEN;
-    }
-    return len;
+    const SimDevice &d = (*devices_)[timer.device];
+    const PendingReply &reply =
+        repeats_.at(RepeatKey{timer.device, timer.to.sin_addr.s_addr, timer.to.sin_port});
+    send_reply(reply);
+    log_->line("repeat device=%s to=%s type=%d session=%s", address_text(d.addr).text,
+               endpoint_text(destination(d, reply)).text, reply.type,
+               session_text(reply.session).text);
+    timer.due_ms = now_ms + d.repeat_ms;
+    queue_.push(timer);
 }
 
 void Responder::send_reply(const PendingReply &reply)
 {
     const SimDevice &d = (*devices_)[reply.device];
-    unsigned char packet[OVERSIZED_LEN];
+    unsigned char packet[MAX_DATAGRAM_LEN];
     int len = build_reply(d, reply, packet);
 
     iovec iov{packet, static_cast<size_t>(len)};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    SourceControl control;
     msghdr msg{};
-    sockaddr_in to = reply.to;
+    sockaddr_in to = destination(d, reply);
     msg.msg_name = &to;
     msg.msg_namelen = sizeof to;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
-    cmsg->cmsg_level = IPPROTO_IP;
-    cmsg->cmsg_type = IP_PKTINFO;
-    cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst = d.addr; // the reply leaves from the device's own address
-    std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+    set_source(&msg, &control, d.addr);
 
     if (sendmsg(sock_.get(), &msg, 0) != len)
         std::fprintf(stderr, "devscout-simdevice: reply from %s to %s: %s\n",
-                     address_text(d.addr).text, endpoint_text(reply.to).text, std::strerror(errno));
+                     address_text(d.addr).text, endpoint_text(to).text, std::strerror(errno));
 }

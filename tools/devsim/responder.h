@@ -8,7 +8,9 @@
 #include "install_service.h"
 #include "reply_queue.h"
 
+#include <map>
 #include <random>
+#include <tuple>
 
 class Responder
 {
@@ -33,11 +35,16 @@ class Responder
     void schedule(int device, int type, int result, const DiscoverEntry &request,
                   const sockaddr_in &from);
     void send_reply(const PendingReply &reply);
+    void keep_repeating(const PendingReply &reply, int64_t now_ms);
+    void repeat(PendingReply timer, int64_t now_ms);
 
     DeviceTable *devices_;
     EventLog *log_;
     InstallService *installs_;
     std::mt19937 rng_;
     ReplyQueue queue_;
+    // The reply each repeating device sends again, by device and destination.
+    using RepeatKey = std::tuple<int, uint32_t, uint16_t>;
+    std::map<RepeatKey, PendingReply> repeats_;
     FdGuard sock_;
 };

@@ -1,0 +1,17 @@
+// An install port that never answers: a listener whose accept queue the
+// simulator fills with connections of its own and never accepts, so that the
+// kernel drops every further SYN and a host's connect waits instead of being
+// refused, without any firewall rule.
+#pragma once
+
+#include "fd_guard.h"
+
+#include <netinet/in.h>
+
+struct Blackhole {
+    FdGuard listener;
+    FdGuard fillers[2];
+};
+
+// Opens it on addr's install port; false with errno set when it cannot.
+bool open_blackhole(in_addr addr, Blackhole *out);
