@@ -100,9 +100,8 @@ class QHostView : public QTreeWidget
 };
 
 // Fills list with the devices that answer a discovery run from local (from
-// every broadcast interface when it is the wildcard address, and says so when
-// there is none); returns 0 once the replies have been collected, -1 when no
-// request went out.
+// every broadcast interface when it is the wildcard address); returns 0 once
+// the replies have been collected, -1 when no request went out.
 int do_discover(QHostView *list, in_addr *local);
 
 extern QHostView *view;

@@ -198,12 +198,16 @@ void run_setup_request(const SetupRequest &request, const std::function<void(QSt
                         request.dhcp ? 1 : 0, &options, &report);
         say(QString("Setup of %1: %2").arg(request.macText, describe_setup(report)));
     }
-    // A cancelled setup ends the request: its install is not begun.
-    if (request.install && !stop()) {
-        options.progress = report_progress;
+    if (request.install) {
         ExchangeReport report{};
-        do_install_report(&request.local, &request.mac, request.image.constData(), &options,
-                          &report);
+        report.stage = STAGE_CANCELLED;
+        // Not begun once cancelled: the request would go out before the
+        // exchange looks at stop.
+        if (!stop()) {
+            options.progress = report_progress;
+            do_install_report(&request.local, &request.mac, request.image.constData(), &options,
+                              &report);
+        }
         say(QString("Install on %1: %2").arg(request.macText, describe_install(report)));
     }
 }
