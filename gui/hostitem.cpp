@@ -29,22 +29,34 @@ template <size_t N> QString latin1_field(const char (&field)[N])
 
 } // namespace
 
-HostItem::HostItem(QTreeWidget *view, const DiscoverEntry &entry, const DiscoverInterface &where)
-    : QTreeWidgetItem(view,
-                      {address_text(entry.ipaddr), address_text(entry.netmask), mac_text(entry.mac),
-                       latin1_field(entry.hostname), latin1_field(entry.firmware)}),
-      mac_(entry.mac), address(entry.ipaddr), netmask(entry.netmask), where(where)
+HostItem::HostItem(QTreeWidget *view, const DiscoveredDevice &device)
+    : QTreeWidgetItem(view, {address_text(device.entry.ipaddr), address_text(device.entry.netmask),
+                             mac_text(device.entry.mac), latin1_field(device.entry.hostname),
+                             latin1_field(device.entry.firmware)}),
+      mac_(device.entry.mac), address(device.entry.ipaddr), netmask(device.entry.netmask),
+      where(device.where), source_(device.source)
 {
 }
 
 void HostItem::addConflict(const ether_addr &other)
 {
-    const QString text = mac_text(other);
-    if (std::memcmp(&other, &mac_, sizeof(mac_)) == 0 || conflicts.contains(text))
+    if (std::memcmp(&other, &mac_, sizeof(mac_)) != 0)
+        addMark(&conflicts, mac_text(other));
+}
+
+void HostItem::addClone(const in_addr &other)
+{
+    if (other.s_addr != source_.s_addr)
+        addMark(&clones, address_text(other));
+}
+
+void HostItem::addMark(QStringList *marks, const QString &text)
+{
+    if (marks->contains(text))
         return;
-    if (conflicts.isEmpty())
+    if (conflicts.isEmpty() && clones.isEmpty())
         setIcon(QHostView::Ip, treeWidget()->style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    conflicts.append(text);
+    marks->append(text);
     emitDataChanged();
 }
 
@@ -66,15 +78,17 @@ QVariant HostItem::data(int column, int role) const
 
 QString HostItem::toolTip() const
 {
-    QString tip = where.name[0] == '\0'
+    QString tip = is_wildcard(where)
                       ? QString("Found through the default interface (any address)")
                       : QString("Found on %1 (%2)")
                             .arg(QString::fromLatin1(where.name), address_text(where.addr));
-    if (conflicts.isEmpty())
-        return tip;
-    if (address.s_addr == 0)
-        return tip + QString("\nAlso without an address: %1").arg(conflicts.join(", "));
-    return tip + QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
+    if (!conflicts.isEmpty() && address.s_addr == 0)
+        tip += QString("\nAlso without an address: %1").arg(conflicts.join(", "));
+    else if (!conflicts.isEmpty())
+        tip += QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
+    if (!clones.isEmpty())
+        tip += QString("\nMAC conflict: the same MAC also answered from %1").arg(clones.join(", "));
+    return tip;
 }
 
 // Addresses and netmasks sort as numbers, the rest as text.

@@ -1,5 +1,6 @@
 // One row of the host list: a device's five texts, plus the interface it was
-// found on and the other devices that answered for the same address.
+// found on, the address its reply came from, and the other devices that
+// answered for the same address or with the same MAC.
 #pragma once
 
 #include "discover_run.h"
@@ -10,13 +11,16 @@
 class HostItem : public QTreeWidgetItem
 {
   public:
-    HostItem(QTreeWidget *view, const DiscoverEntry &entry, const DiscoverInterface &where);
+    HostItem(QTreeWidget *view, const DiscoveredDevice &device);
 
     const ether_addr &mac() const { return mac_; }
     const in_addr &local() const { return where.addr; }
+    const in_addr &source() const { return source_; }
     // Another device answered for this row's address; a MAC seen before
     // counts once.
     void addConflict(const ether_addr &other);
+    // Another device, at the address other, answered with this row's MAC.
+    void addClone(const in_addr &other);
     // The five texts, tab-separated.
     QString rowText() const;
 
@@ -24,11 +28,14 @@ class HostItem : public QTreeWidgetItem
     bool operator<(const QTreeWidgetItem &other) const override;
 
   private:
+    void addMark(QStringList *marks, const QString &text);
     QString toolTip() const;
 
     ether_addr mac_;
     in_addr address;
     in_addr netmask;
     DiscoverInterface where;
+    in_addr source_;
     QStringList conflicts;
+    QStringList clones;
 };

@@ -3,6 +3,7 @@
 #include "qhostview.h"
 
 #include <QCursor>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -32,11 +33,18 @@ void setup_main_window(QWidget &box)
     layout->addWidget(view);
     discoverButton = new QPushButton("Discover", &box);
     layout->addWidget(discoverButton);
-    // How the last setup or install went.
+    // How the last setup or install went, and the way to stop the one under way.
+    auto *statusRow = new QHBoxLayout;
+    layout->addLayout(statusRow);
     auto *statusLine = new QLabel(&box);
     statusLine->setObjectName("statusLine");
     statusLine->setContentsMargins(4, 2, 4, 2);
-    layout->addWidget(statusLine);
+    statusRow->addWidget(statusLine, 1);
+    auto *cancelButton = new QPushButton("Cancel", &box);
+    cancelButton->setObjectName("cancelButton");
+    cancelButton->setShortcut(Qt::Key_Escape);
+    cancelButton->setEnabled(false);
+    statusRow->addWidget(cancelButton);
 
     QObject::connect(discoverButton, &QPushButton::clicked, view, &QHostView::refresh);
     QObject::connect(view, &QTreeWidget::itemClicked, view, [](QTreeWidgetItem *item, int column) {
@@ -48,6 +56,8 @@ void setup_main_window(QWidget &box)
                      });
 
     QObject::connect(view, &QHostView::statusMessage, statusLine, &QLabel::setText);
+    QObject::connect(cancelButton, &QPushButton::clicked, view, &QHostView::cancel);
+    QObject::connect(view, &QHostView::busyChanged, cancelButton, &QPushButton::setEnabled);
 
     dia = new InstallDialog("Mac");
 }

@@ -29,10 +29,7 @@ class ListSink : public DiscoverSink
   public:
     explicit ListSink(HostUpdateThread &worker) : worker(worker) {}
 
-    void found(const DiscoveredDevice &device) override
-    {
-        emit worker.deviceFound(device.entry, device.where);
-    }
+    void found(const DiscoveredDevice &device) override { emit worker.deviceFound(device); }
     bool stop_requested() override { return worker.isInterruptionRequested(); }
 
   private:
@@ -43,24 +40,30 @@ class ListSink : public DiscoverSink
 
 HostUpdateThread::~HostUpdateThread()
 {
-    // The run polls this request, so a window closed during a discovery does
-    // not wait out the 2-second silence. An upload under way is finished.
+    // Every wait of a run polls this request, so a window closed during a
+    // discovery or an exchange ends at once, whatever the device does.
     requestInterruption();
     wait();
 }
 
 void HostUpdateThread::run()
 {
+    const auto say = [this](const QString &line) { emit statusMessage(line); };
+    const auto stop = [this] { return isInterruptionRequested(); };
     for (const SetupRequest &request : std::exchange(pending, {})) {
-        if (isInterruptionRequested())
+        if (stop())
             return;
-        run_setup_request(request, [this](const QString &line) { emit statusMessage(line); });
+        run_setup_request(request, say, stop);
     }
+    if (stop())
+        return;
     trace("Performing discover\n");
     emit listCleared();
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
     do_discover(view, &any);
+    if (stop())
+        say("Discovery cancelled");
 }
 
 int do_discover(QHostView *list, in_addr *local)
@@ -76,8 +79,7 @@ int do_discover(QHostView *list, in_addr *local)
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
-    qRegisterMetaType<DiscoverEntry>();
-    qRegisterMetaType<DiscoverInterface>();
+    qRegisterMetaType<DiscoveredDevice>();
 
     setColumnCount(ColumnCount);
     setHeaderLabels({"IP", "Netmask", "MAC", "Hostname", "Firmware"});
@@ -97,8 +99,8 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
             Qt::QueuedConnection);
     connect(
         &updateThread, &HostUpdateThread::deviceFound, this,
-        [this](const DiscoverEntry &entry, const DiscoverInterface &where) {
-            add_item(&entry, &where);
+        [this](const DiscoveredDevice &device) {
+            add_item(&device.entry, &device.where, &device.source);
         },
         Qt::QueuedConnection);
     connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
@@ -108,17 +110,27 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     trace("QHostView::QHostView\n");
 }
 
-void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *where)
+void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *where,
+                         const in_addr *source)
 {
-    const DiscoverInterface any{};
-    auto *item = new HostItem(this, *entry, where != nullptr ? *where : any);
-    // Devices that share an address each have a row, marked on both sides.
+    const DiscoveredDevice device{*entry, where != nullptr ? *where : DiscoverInterface{},
+                                  source != nullptr ? *source : in_addr{}};
+    auto *item = new HostItem(this, device);
+    // Devices that share an address each have a row, marked on both sides;
+    // so have devices that answer with one MAC from two addresses.
     const QList<HostItem *> sharing = rowsByAddress.values(entry->ipaddr.s_addr);
     for (HostItem *listed : sharing) {
         listed->addConflict(entry->mac);
         item->addConflict(listed->mac());
     }
+    const QByteArray mac(reinterpret_cast<const char *>(&entry->mac), sizeof(entry->mac));
+    const QList<HostItem *> cloned = rowsByMac.values(mac);
+    for (HostItem *listed : cloned) {
+        listed->addClone(device.source);
+        item->addClone(listed->source());
+    }
     rowsByAddress.insert(entry->ipaddr.s_addr, item);
+    rowsByMac.insert(mac, item);
     widenFirmwareColumn(item);
 }
 
@@ -136,6 +148,7 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 void QHostView::purge_items()
 {
     rowsByAddress.clear();
+    rowsByMac.clear();
     clear();
 }
 
@@ -188,6 +201,15 @@ void QHostView::refresh()
     startRun();
 }
 
+void QHostView::cancel()
+{
+    if (!running)
+        return;
+    restartPending = false;
+    queuedRequests.clear();
+    updateThread.requestInterruption();
+}
+
 void QHostView::clickedItem(QTreeWidgetItem *item, const QPoint &, int c)
 {
     trace("clickedItem( %p, %d )\n", static_cast<void *>(item), c);
@@ -208,14 +230,17 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     request.mac = host->mac();
     request.macText = item->text(Mac);
     request.local = host->local();
+    request.device = host->source();
 
     dia->setMac(request.macText);
     if (dia->exec() == QDialog::Rejected)
         return;
     const QString problems = read_setup_fields(dia->fields(), &request);
+    // Said after the start, so that it takes the place of what a starting
+    // run says about its interfaces.
+    startRun(request.setup || request.install ? &request : nullptr);
     if (!problems.isEmpty())
         emit statusMessage(problems);
-    startRun(request.setup || request.install ? &request : nullptr);
 }
 
 // A start asked for during a run waits for that run to end, so two runs never
@@ -231,11 +256,16 @@ void QHostView::startRun(const SetupRequest *request)
         return;
     }
     running = true;
+    emit busyChanged(true);
     startWorker();
 }
 
 void QHostView::startWorker()
 {
+    const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
+    if (interfaces.size() == 1 && is_wildcard(interfaces[0]))
+        emit statusMessage("No network interface can broadcast: asked through the default "
+                           "route only");
     updateThread.setRequests(std::exchange(queuedRequests, {}));
     updateThread.start();
 }
@@ -252,6 +282,7 @@ void QHostView::runEnded()
     } else {
         running = false;
         discoverButton->setEnabled(true);
+        emit busyChanged(false);
     }
     emit refresh_done(rows);
 }

@@ -16,13 +16,13 @@ class HostItem;
 class QPushButton;
 class QHostView;
 
-Q_DECLARE_METATYPE(DiscoverEntry)
-Q_DECLARE_METATYPE(DiscoverInterface)
+Q_DECLARE_METATYPE(DiscoveredDevice)
 
 // One run per start: the setups and installs asked for meanwhile, then a
-// discovery. It touches no widget: the list learns what happens through
-// these signals, which Qt queues to the GUI thread in the order they are
-// emitted.
+// discovery; an interruption request ends it early, and whatever wait it is
+// in within 100 ms. It touches no widget: the list learns what happens
+// through these signals, which Qt queues to the GUI thread in the order they
+// are emitted.
 class HostUpdateThread : public QThread
 {
     Q_OBJECT
@@ -34,7 +34,7 @@ class HostUpdateThread : public QThread
 
   signals:
     void listCleared();
-    void deviceFound(const DiscoverEntry &entry, const DiscoverInterface &where);
+    void deviceFound(const DiscoveredDevice &device);
     void statusMessage(const QString &line);
 
   protected:
@@ -54,14 +54,17 @@ class QHostView : public QTreeWidget
     explicit QHostView(QWidget *parent = nullptr, const char *name = nullptr);
 
     // Appends a row for a device found through where (the wildcard address
-    // when null).
-    void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr);
+    // when null) whose reply came from source (any address when null).
+    void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr,
+                  const in_addr *source = nullptr);
     bool openurl(const QString &ip);
     // Empties the list before a run's first row.
     void purge_items();
 
   public slots:
     void refresh();
+    // Ends the run in progress and drops the setups and runs queued behind it.
+    void cancel();
     void clickedItem(QTreeWidgetItem *item, const QPoint &, int c);
     void doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c);
 
@@ -70,6 +73,8 @@ class QHostView : public QTreeWidget
     void refresh_done(int rows);
     // One line for the window's status line.
     void statusMessage(const QString &line);
+    // A run has started, or the last one has ended.
+    void busyChanged(bool busy);
 
   private:
     void startRun(const SetupRequest *request = nullptr);
@@ -89,8 +94,9 @@ class QHostView : public QTreeWidget
     bool running = false;
     bool restartPending = false;
     QList<SetupRequest> queuedRequests;
-    // The rows listed under each address in this run.
+    // The rows listed under each address, and under each MAC, in this run.
     QMultiHash<quint32, HostItem *> rowsByAddress;
+    QMultiHash<QByteArray, HostItem *> rowsByMac;
 };
 
 // Fills list with the devices that answer a discovery run from local (from

@@ -1,7 +1,8 @@
 #include "setuprequest.h"
+#include "checks.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFile>
 #include <QStringList>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -26,11 +27,29 @@ QString system_error(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// Adds why the value typed into field will not do, if it will not; true
+// when it will.
+bool usable(const QString &problem, const char *field, const QString &text, QStringList *problems)
+{
+    if (problem.isEmpty())
+        return true;
+    problems->append(QString("the %1 field (\"%2\"): %3").arg(field, text, problem));
+    return false;
+}
+
+// Where an upload stood, in the image bytes the device acknowledged.
+QString upload_position(const ExchangeReport &report)
+{
+    return QString("after %1 of %2 bytes").arg(report.acked).arg(report.image_size);
+}
+
 // How an exchange ended before the device's answer mattered, or after it
 // refused; the answer words themselves differ between the two exchanges.
 QString describe_common(const ExchangeReport &report, const char *const answers[4])
 {
     switch (report.stage) {
+    case STAGE_INPUT:
+        return "nothing sent: the MAC names no single device";
     case STAGE_SOCKET:
         return "could not open a socket: " + system_error(report.error);
     case STAGE_NO_REPLY:
@@ -39,28 +58,37 @@ QString describe_common(const ExchangeReport &report, const char *const answers[
         if (report.result >= RESULT_FORBIDDEN && report.result <= RESULT_FAILED)
             return answers[report.result];
         return QString("an answer without a valid result (%1)").arg(report.result);
+    case STAGE_CANCELLED:
+        return "cancelled";
     default:
         return QString();
     }
 }
 
-struct Progress {
+// What the exchanges hand back to the window while they run.
+struct Hooks {
     const SetupRequest *request;
     const std::function<void(QString)> *say;
+    const std::function<bool()> *stop;
     QElapsedTimer sinceLast;
 };
+
+bool stop_requested(void *context)
+{
+    return (*static_cast<Hooks *>(context)->stop)();
+}
 
 // Called after every piece of the image; says so at most every 100 ms.
 void report_progress(void *context, uint64_t sent, uint64_t total)
 {
-    auto *progress = static_cast<Progress *>(context);
-    if (sent != total && progress->sinceLast.isValid() && progress->sinceLast.elapsed() < 100)
+    auto *hooks = static_cast<Hooks *>(context);
+    if (sent != total && hooks->sinceLast.isValid() && hooks->sinceLast.elapsed() < 100)
         return;
-    progress->sinceLast.start();
-    (*progress->say)(QString("Install on %1: %2 of %3 bytes sent")
-                         .arg(progress->request->macText)
-                         .arg(sent)
-                         .arg(total));
+    hooks->sinceLast.start();
+    (*hooks->say)(QString("Install on %1: %2 of %3 bytes sent")
+                      .arg(hooks->request->macText)
+                      .arg(sent)
+                      .arg(total));
 }
 
 } // namespace
@@ -76,19 +104,38 @@ QString read_setup_fields(const SetupFields &fields, SetupRequest *request)
         if (ip != netmask && !fields.dhcp)
             problems.append("setup needs both a new IP and a new netmask");
     }
-    if (!request->setup) {
-        request->ipaddr = in_addr{};
-        request->netmask = in_addr{};
+    if (request->setup) {
+        const bool ip_usable =
+            usable(check_new_ip(request->ipaddr, request->netmask, request->dhcp), "IP", fields.ip,
+                   &problems);
+        const bool netmask_usable = usable(check_new_netmask(request->netmask, request->dhcp),
+                                           "netmask", fields.netmask, &problems);
+        request->setup = ip_usable && netmask_usable;
     }
 
     if (!fields.file.isEmpty()) {
-        const QFileInfo image(fields.file);
-        request->install = image.isFile() && image.isReadable();
+        // Opened without blocking: a FIFO named here must not hang the window.
+        const QByteArray path = QFile::encodeName(fields.file);
+        int error = 0;
+        const ImageProblem problem = check_image(path.constData(), &error);
+        QString why = image_problem_text(problem);
+        if (error != 0)
+            why += QString(" (%1)").arg(system_error(error));
+        request->install =
+            usable(problem == IMAGE_OK ? QString() : why, "file", fields.file, &problems);
         if (request->install)
-            request->image = QFile::encodeName(fields.file);
-        else
-            problems.append(
-                QString("the file field names no readable file (\"%1\")").arg(fields.file));
+            request->image = path;
+    }
+
+    if (request->setup || request->install) {
+        if (const char *problem = check_device_mac(request->mac)) {
+            problems.prepend(QString("the MAC: %1").arg(problem));
+            request->setup = request->install = false;
+        }
+    }
+    if (!request->setup) {
+        request->ipaddr = in_addr{};
+        request->netmask = in_addr{};
     }
     if (problems.isEmpty())
         return QString();
@@ -108,40 +155,59 @@ QString describe_install(const ExchangeReport &report)
     static const char *const answers[4] = {nullptr, "install forbidden", "",
                                            "the device could not open its install socket"};
     switch (report.stage) {
+    case STAGE_INPUT:
+        if (report.error == EINVAL)
+            break;
+        return "nothing sent: the image cannot be uploaded" +
+               (report.error == 0 ? QString() : ": " + system_error(report.error));
     case STAGE_DONE:
-        return QString("image sent (%1 bytes)").arg(report.sent);
+        return QString("image sent (%1 bytes)").arg(report.acked);
     case STAGE_CONNECT:
         if (report.error == ECONNREFUSED)
             return "connection refused";
         return "could not connect: " + system_error(report.error);
     case STAGE_IMAGE:
         return "could not read the image: " + system_error(report.error);
-    case STAGE_UPLOAD: {
-        QString words =
-            QString("upload failed after %1 of %2 bytes").arg(report.sent).arg(report.image_size);
-        return report.error == 0 ? words : words + ": " + system_error(report.error);
-    }
+    case STAGE_UPLOAD:
+        // The exchange's own word for a device that took no more for too long.
+        if (report.error == ETIMEDOUT)
+            return "device stopped reading " + upload_position(report);
+        return "upload failed " + upload_position(report) +
+               (report.error == 0 ? QString() : ": " + system_error(report.error));
+    case STAGE_CANCELLED:
+        if (report.image_size != 0)
+            return "cancelled " + upload_position(report);
+        break;
     default:
-        return describe_common(report, answers);
+        break;
     }
+    return describe_common(report, answers);
 }
 
-void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say)
+void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say,
+                       const std::function<bool()> &stop)
 {
+    Hooks hooks{&request, &say, &stop, {}};
+    ExchangeOptions options{};
+    options.device = request.device;
+    options.stop_requested = stop_requested;
+    options.context = &hooks;
     if (request.setup) {
         ExchangeReport report{};
         do_setup_report(&request.local, &request.mac, &request.ipaddr, &request.netmask,
-                        request.dhcp ? 1 : 0, nullptr, &report);
+                        request.dhcp ? 1 : 0, &options, &report);
         say(QString("Setup of %1: %2").arg(request.macText, describe_setup(report)));
     }
     if (request.install) {
-        Progress progress{&request, &say, {}};
-        ExchangeOptions options{};
-        options.progress = report_progress;
-        options.context = &progress;
         ExchangeReport report{};
-        do_install_report(&request.local, &request.mac, request.image.constData(), &options,
-                          &report);
+        report.stage = STAGE_CANCELLED;
+        // Not begun once cancelled: the request would go out before the
+        // exchange looks at stop.
+        if (!stop()) {
+            options.progress = report_progress;
+            do_install_report(&request.local, &request.mac, request.image.constData(), &options,
+                              &report);
+        }
         say(QString("Install on %1: %2").arg(request.macText, describe_install(report)));
     }
 }

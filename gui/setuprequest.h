@@ -21,6 +21,9 @@ struct SetupRequest {
     QString macText;
     // The address of the interface the device was found on.
     in_addr local{};
+    // The address the device's discover reply came from: the exchanges take
+    // replies from there only.
+    in_addr device{};
     bool setup = false;
     in_addr ipaddr{};
     in_addr netmask{};
@@ -29,8 +32,9 @@ struct SetupRequest {
     QByteArray image;
 };
 
-// Fills the exchanges of request from the fields. Returns what was not
-// understood, as one line for the status line, or an empty string.
+// Fills the exchanges of request from the fields, leaving out any that a
+// device could not take. Returns what was left out and why, as one line for
+// the status line, or an empty string.
 QString read_setup_fields(const SetupFields &fields, SetupRequest *request);
 
 QString describe_setup(const ExchangeReport &report);
@@ -38,4 +42,6 @@ QString describe_install(const ExchangeReport &report);
 
 // Runs the setup, then the install, that request asks for, on the calling
 // thread; says one line per exchange, and the upload's progress, through say.
-void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say);
+// Either exchange ends early once stop returns true.
+void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say,
+                       const std::function<bool()> &stop);

@@ -14,7 +14,7 @@ mkdir -p "$top/docs"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! xvfb-run -a -s '-screen 0 1024x768x24' "$top/scripts/demo.sh" --build "$build" \
-    bench/gui/gui_probe --setup 2:0:7f:1:0:7 127.1.0.70 255.255.255.0 \
+    bench/gui/gui_probe --setup 2:0:7f:1:0:7 198.18.0.70 255.255.255.0 \
     --grab "$top/docs/screenshot.png" >"$log" 2>&1; then
     cat "$log" >&2
     exit 1

@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <arpa/inet.h>
@@ -27,12 +29,17 @@ QString dotted(in_addr address)
     return QString::fromLatin1(inet_ntop(AF_INET, &address, text, sizeof(text)));
 }
 
-ExchangeReport report(int stage, int result, int error = 0)
+// An upload's figures are acked of size; the whole image counts as sent, so
+// that words built from the sent count show.
+ExchangeReport report(int stage, int result, int error = 0, uint64_t acked = 0, uint64_t size = 0)
 {
     ExchangeReport r{};
     r.stage = static_cast<ExchangeStage>(stage);
     r.result = result;
     r.error = error;
+    r.image_size = size;
+    r.sent = size;
+    r.acked = acked;
     return r;
 }
 
@@ -178,8 +185,9 @@ class TestWindow : public QObject
         QTest::newRow("missing image, setup still sent")
             << QStringList{address, "255.0.0.0", "/nonexistent"} << false << "192.0.2.5 255.0.0.0 0"
             << QString("file field");
-        QTest::newRow("directory as image")
-            << QStringList{"", "", "/"} << false << "-" << QString("file field");
+        QTest::newRow("address refused, netmask fine")
+            << QStringList{"192.0.2.255", "255.255.255.0", ""} << false << "-"
+            << QString("IP field (\"192.0.2.255\"): the broadcast address of its subnet");
     }
 
     void request()
@@ -192,6 +200,7 @@ class TestWindow : public QObject
         dhcpBox()->setChecked(dhcp);
         SetupRequest request;
         request.macText = "0:a:95:1:2b:ff";
+        ether_aton_r("0:a:95:1:2b:ff", &request.mac);
         const QString line = read_setup_fields(dia->fields(), &request);
 
         QCOMPARE(request.setup ? QString("%1 %2 %3")
@@ -200,9 +209,9 @@ class TestWindow : public QObject
                                : QString("-"),
                  setup);
         QVERIFY(!request.install && request.image.isEmpty());
-        QVERIFY2(problem.isEmpty()
-                     ? line.isEmpty()
-                     : line.startsWith("0:a:95:1:2b:ff: not sent: ") && line.contains(problem),
+        QVERIFY2(problem.isEmpty() ? line.isEmpty()
+                                   : line.startsWith("0:a:95:1:2b:ff: not sent: ") &&
+                                         line.contains(problem) && !line.contains(';'),
                  qPrintable(line));
     }
 
@@ -224,6 +233,21 @@ class TestWindow : public QObject
             << true << report(STAGE_CONNECT, 2, ECONNREFUSED) << "connection refused";
         QTest::newRow("image unreadable") << true << report(STAGE_IMAGE, 2, ENOENT)
                                           << "could not read the image: No such file or directory";
+        QTest::newRow("setup, MAC refused") << false << report(STAGE_INPUT, 0, EINVAL)
+                                            << "nothing sent: the MAC names no single device";
+        QTest::newRow("image grew too large") << true << report(STAGE_INPUT, 0, EFBIG)
+                                              << "nothing sent: the image cannot be uploaded: File "
+                                                 "too large";
+        QTest::newRow("install cancelled before the upload")
+            << true << report(STAGE_CANCELLED, 2, ECANCELED) << "cancelled";
+        // The device's counts, not what was handed to the connection.
+        QTest::newRow("upload cancelled") << true << report(STAGE_CANCELLED, 2, ECANCELED, 100, 900)
+                                          << "cancelled after 100 of 900 bytes";
+        QTest::newRow("stalled upload") << true << report(STAGE_UPLOAD, 2, ETIMEDOUT, 100, 900)
+                                        << "device stopped reading after 100 of 900 bytes";
+        QTest::newRow("upload cut")
+            << true << report(STAGE_UPLOAD, 2, ECONNRESET, 100, 900)
+            << "upload failed after 100 of 900 bytes: Connection reset by peer";
     }
 
     void describe()
@@ -424,6 +448,29 @@ class TestWindow : public QObject
         QCOMPARE(actions, (QStringList{"Copy IP", "Copy MAC", "Copy row"}));
         QCOMPARE(copied, (QStringList{"192.0.2.10", "0:a:95:1:2b:ff",
                                       "192.0.2.10\t255.255.255.0\t0:a:95:1:2b:ff\tdev\tfw 1"}));
+    }
+
+    // Only loopback here, so every run asks through the wildcard address and
+    // says so; Esc cancels a run, and the next one is not cancelled with it.
+    void escCancelsRun()
+    {
+        auto *cancel = box.findChild<QPushButton *>("cancelButton");
+        auto *status = box.findChild<QLabel *>("statusLine");
+        QVERIFY(!cancel->isEnabled());
+        box.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        QSignalSpy done(view, &QHostView::refresh_done);
+        for (bool cancelled : {true, false}) {
+            view->refresh();
+            QVERIFY(cancel->isEnabled() && !discoverButton->isEnabled());
+            QCOMPARE(status->text(),
+                     "No network interface can broadcast: asked through the default route only");
+            if (cancelled)
+                QTest::keyClick(&box, Qt::Key_Escape);
+            QVERIFY(done.wait(10000));
+            QVERIFY(!cancel->isEnabled() && discoverButton->isEnabled());
+            QCOMPARE(status->text() == "Discovery cancelled", cancelled);
+        }
     }
 };
 
