@@ -299,6 +299,9 @@ bool is_reply_to(const DiscoverEntry &reply, const sockaddr_in &from, const Disc
 int exchange_request(const in_addr *local, const DiscoverEntry &request, int reply_type,
                      DiscoverEntry *reply, sockaddr_in *from, Exchange &exchange)
 {
+    // A stop asked for before the request keeps it from going out at all.
+    if (exchange.stop_requested())
+        return cancelled(exchange);
     FdGuard sock(set_discover_socket(local));
     if (sock.get() < 0)
         return exchange.fail(STAGE_SOCKET, errno);
