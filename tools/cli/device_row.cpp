@@ -33,7 +33,9 @@ void mark_conflicts(std::vector<DeviceRow> *rows)
                 if (other == row || named == MAX_CONFLICTS_NAMED)
                     continue;
                 ++named;
-                row->conflict += (row->conflict.empty() ? "" : " ") + mac_text(other->entry.mac);
+                if (!row->conflict.empty())
+                    row->conflict += ' ';
+                row->conflict += mac_text(other->entry.mac);
             }
         }
     }
