@@ -3,6 +3,7 @@
 #include "discover.h"
 #include "checks.h"
 #include "report.h"
+#include "text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -189,15 +190,15 @@ int open_broadcast_listener(int sock)
 
 void print_discover_entry(const DiscoverEntry *entry)
 {
-    char mac[18];
+    char mac[MAC_TEXT_SIZE];
     char ip[INET_ADDRSTRLEN];
     char mask[INET_ADDRSTRLEN];
     report_result("*** Found device ***\n");
     report_result("firmware:\t%s\n", entry->firmware);
     report_result("hostname:\t%s\n", entry->hostname);
-    report_result("macaddress:\t%s\n", ether_ntoa_r(&entry->mac, mac));
-    report_result("ipaddress:\t%s\n", inet_ntop(AF_INET, &entry->ipaddr, ip, sizeof(ip)));
-    report_result("netmask:\t%s\n", inet_ntop(AF_INET, &entry->netmask, mask, sizeof(mask)));
+    report_result("macaddress:\t%s\n", format_mac(entry->mac, MacForm::Short, mac));
+    report_result("ipaddress:\t%s\n", format_ipv4(entry->ipaddr, ip));
+    report_result("netmask:\t%s\n", format_ipv4(entry->netmask, mask));
 }
 
 namespace
@@ -334,7 +335,7 @@ int exchange_request(const in_addr *local, const DiscoverEntry &request, int rep
         }
     }
     char address[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &from->sin_addr, address, sizeof(address));
+    format_ipv4(from->sin_addr, address);
     exchange.report->device = from->sin_addr;
     exchange.report->result = reply->result;
     report_result("got reply from %s: %s\n", address,
@@ -349,9 +350,9 @@ int exchange_request(const in_addr *local, const DiscoverEntry &request, int rep
 int start_request(DiscoverEntry *request, int type, const ether_addr *mac, Exchange &exchange)
 {
     if (const char *problem = check_device_mac(*mac)) {
-        char text[18];
+        char text[MAC_TEXT_SIZE];
         report_error("%s: target MAC %s: %s; nothing sent\n", exchange.name,
-                     ether_ntoa_r(mac, text), problem);
+                     format_mac(*mac, MacForm::Short, text), problem);
         return exchange.fail(STAGE_INPUT, EINVAL);
     }
     reset_discover_packet(request);

@@ -74,11 +74,17 @@ int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entr
 const char *setup_result_word(int result);
 const char *install_result_word(int result);
 
-// Discovery exchange.
+// Discovery exchange. Sends return 0 when the datagram went out whole, -1
+// otherwise.
+// The UDP socket of an exchange, bound to local at a port the system picks,
+// with a 2-second receive time-out; -1 when it cannot be set up.
 int set_discover_socket(const in_addr *local);
 void fill_session_id(unsigned char session_id[2]);
 int send_discover(int sock, const unsigned char session_id[2]);
 int send_discover_reply_ack(int sock, const unsigned char session_id[2]);
+// Reads return 1 for a usable packet (read_discover_reply: a reply of the
+// session, acknowledged and copied to entry), 0 for a datagram to ignore
+// (the loop goes on), -1 for the time-out or a receive error (the loop ends).
 int read_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from);
 int read_discover_reply(int sock, const unsigned char session_id[2], DiscoverEntry *entry);
 void print_discover_entry(const DiscoverEntry *entry);

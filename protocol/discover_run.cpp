@@ -11,27 +11,41 @@
 #include <sys/socket.h>
 #include <unordered_map>
 
-int list_discover_interfaces(std::vector<DiscoverInterface> *out)
+int list_local_addresses(std::vector<LocalAddress> *out)
 {
     ifaddrs *all = nullptr;
     if (getifaddrs(&all) < 0) {
-        report_error("list_discover_interfaces: getifaddrs: %s\n", std::strerror(errno));
+        report_error("list_local_addresses: getifaddrs: %s\n", std::strerror(errno));
         return -1;
     }
     int count = 0;
     for (const ifaddrs *ifa = all; ifa != nullptr; ifa = ifa->ifa_next) {
-        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
+        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET ||
+            !(ifa->ifa_flags & IFF_UP))
             continue;
-        const unsigned flags = ifa->ifa_flags;
-        if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
-            continue;
-        DiscoverInterface item{};
-        std::strncpy(item.name, ifa->ifa_name, sizeof(item.name) - 1);
-        item.addr = reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr;
-        out->push_back(item);
+        LocalAddress local{};
+        std::strncpy(local.where.name, ifa->ifa_name, sizeof(local.where.name) - 1);
+        local.where.addr = reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr;
+        local.flags = ifa->ifa_flags;
+        out->push_back(local);
         ++count;
     }
     freeifaddrs(all);
+    return count;
+}
+
+int list_discover_interfaces(std::vector<DiscoverInterface> *out)
+{
+    std::vector<LocalAddress> all;
+    if (list_local_addresses(&all) < 0)
+        return -1;
+    int count = 0;
+    for (const LocalAddress &local : all) {
+        if ((local.flags & IFF_BROADCAST) && !(local.flags & IFF_LOOPBACK)) {
+            out->push_back(local.where);
+            ++count;
+        }
+    }
     return count;
 }
 

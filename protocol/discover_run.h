@@ -23,6 +23,17 @@ struct DiscoveredDevice {
     in_addr source;
 };
 
+// An IPv4 address of an interface that is up, with the interface's flags
+// (IFF_BROADCAST, IFF_LOOPBACK, ...).
+struct LocalAddress {
+    DiscoverInterface where;
+    unsigned flags;
+};
+
+// Appends every IPv4 address of an interface that is up to out; returns how
+// many, or -1 (after a line) when they cannot be listed.
+int list_local_addresses(std::vector<LocalAddress> *out);
+
 // Appends every up, broadcast-capable, non-loopback IPv4 interface address
 // to out; returns how many, or -1 when they cannot be listed.
 int list_discover_interfaces(std::vector<DiscoverInterface> *out);
