@@ -92,48 +92,46 @@ TEST(Encode, ZeroFieldsAreLeftOut)
     EXPECT_EQ(encode(entry), expected);
 }
 
-TEST(Encode, PacketLimit)
+// What does not fit the 255-byte packet is left out with the put_field line,
+// and a later attribute that fits still goes in.
+TEST(Encode, AttributesThatDoNotFitAreLeftOut)
 {
-    DiscoverEntry entry;
-    reset_discover_packet(&entry);
-    entry.type = DISCOVER_REPLY;
-    std::memset(entry.firmware, 'a', 250);
-    CaptureStdout();
-    EXPECT_EQ(encode(entry).size(), 255u);
-    EXPECT_EQ(GetCapturedStdout(), "");
-
-    entry.firmware[250] = 'a';
-    CaptureStdout();
-    EXPECT_EQ(encode(entry).size(), 3u);
-    EXPECT_EQ(GetCapturedStdout(), put_field_line(3, 251));
-}
-
-TEST(Encode, LongFirmwareCrowdsOutWhatNoLongerFits)
-{
-    DiscoverEntry entry = full_record();
-    // 3 + 2 + 238 = 243 bytes; the mac still fits (251), the addresses and
-    // the hostname do not, the dhcp byte does again (254), the rest not.
-    std::memset(entry.firmware, 'f', 238);
-    entry.firmware[238] = 0;
-    CaptureStdout();
-    Bytes packet = encode(entry);
-    EXPECT_EQ(GetCapturedStdout(), put_field_line(251, 4) + put_field_line(251, 4) +
-                                       put_field_line(251, 3) + put_field_line(254, 1) +
-                                       put_field_line(254, 1));
-    ASSERT_EQ(packet.size(), 254u);
-    EXPECT_EQ(packet[243], ATTR_MAC);
-    EXPECT_EQ(packet[251], ATTR_DHCP);
-    EXPECT_EQ(packet[253], 2);
-}
-
-TEST(Encode, TextFilledToTheLastByteIsCountedWithinItsField)
-{
-    DiscoverEntry entry;
-    reset_discover_packet(&entry);
-    std::memset(entry.hostname, 'h', TEXT_FIELD_LEN); // no terminator at all
-    CaptureStdout();
-    EXPECT_EQ(encode(entry).size(), 3u);
-    EXPECT_EQ(GetCapturedStdout(), put_field_line(3, TEXT_FIELD_LEN));
+    struct Case {
+        const char *name;
+        bool full;         // every attribute set, or none but the texts
+        size_t firmware;   // bytes of firmware text
+        bool unterminated; // host name filling its whole field, without a NUL
+        size_t size;       // of the packet
+        std::string lines; // put_field lines, in order
+    };
+    const Case cases[] = {
+        {"exactly full", false, 250, false, 255, ""},
+        {"one byte too many", false, 251, false, 3, put_field_line(3, 251)},
+        {"host name without terminator", false, 0, true, 3, put_field_line(3, TEXT_FIELD_LEN)},
+        // 3 + 2 + 238 = 243: the mac still fits (251), the addresses and the
+        // host name do not, the dhcp byte does again (254), the rest not.
+        {"crowded by firmware", true, 238, false, 254,
+         put_field_line(251, 4) + put_field_line(251, 4) + put_field_line(251, 3) +
+             put_field_line(254, 1) + put_field_line(254, 1)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DiscoverEntry entry = full_record();
+        if (!c.full)
+            reset_discover_packet(&entry);
+        std::memset(entry.firmware, 'f', c.firmware);
+        entry.firmware[c.firmware] = 0;
+        if (c.unterminated)
+            std::memset(entry.hostname, 'h', TEXT_FIELD_LEN);
+        CaptureStdout();
+        Bytes packet = encode(entry);
+        EXPECT_EQ(GetCapturedStdout(), c.lines);
+        ASSERT_EQ(packet.size(), c.size);
+        if (c.full) {
+            EXPECT_EQ(packet[243], ATTR_MAC);
+            EXPECT_EQ(packet[251], ATTR_DHCP);
+        }
+    }
 }
 
 TEST(Encode, RoundTripGivesTheSameFields)

@@ -13,9 +13,7 @@
 
 using Bytes = std::vector<unsigned char>;
 using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace
 {
@@ -120,21 +118,4 @@ TEST(Socket, FailedBindLeavesNoDescriptor)
     EXPECT_EQ(GetCapturedStderr(),
               "discover_set_socket: bind(): Cannot assign requested address\n");
     EXPECT_EQ(open_descriptors(), before);
-}
-
-TEST(Print, SixLines)
-{
-    DiscoverEntry entry;
-    reset_discover_packet(&entry);
-    const unsigned char mac[6] = {0x00, 0x0a, 0x95, 0x01, 0x2b, 0xff};
-    std::memcpy(&entry.mac, mac, 6);
-    inet_pton(AF_INET, "255.255.0.0", &entry.netmask);
-    CaptureStdout();
-    print_discover_entry(&entry);
-    EXPECT_EQ(GetCapturedStdout(), "*** Found device ***\n"
-                                   "firmware:\t\n"
-                                   "hostname:\t\n"
-                                   "macaddress:\t0:a:95:1:2b:ff\n"
-                                   "ipaddress:\t0.0.0.0\n"
-                                   "netmask:\t255.255.0.0\n");
 }
