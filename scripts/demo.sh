@@ -13,8 +13,12 @@ if [ "${1:-}" = --inside ]; then
     shift
     build=$1
     shift
-    log=$(mktemp)
-    "$build/tools/devsim/devscout-simdevice" --i-am-in-a-namespace --log "$log" \
+    sim=$build/tools/devsim/devscout-simdevice
+    me=demo
+    . "$top/scripts/simdevices.sh"
+    trap stop_devices EXIT
+    trap 'exit 1' HUP INT TERM
+    start_devices /dev/null \
         'addr=127.1.0.1,mask=255.255.255.0,host=lab-switch,fw=SwitchOS%203.2' \
         'addr=127.1.0.2,host=caf%e9-printer,fw=PrintServer%201.0%20%a9%202004' \
         'addr=127.1.0.3,ip=127.1.0.1,host=switch-copy,fw=SwitchOS%203.2' \
@@ -22,15 +26,7 @@ if [ "${1:-}" = --inside ]; then
         'addr=127.1.0.5,ip=none,host=unconfigured-b,fw=boot%200.9' \
         'addr=127.1.0.6,host=m%fcller-cam,fw=CamFirmware%204.10.2%20build%202004-11-05%20(release%2C%20signed%2C%20with%20the%20long%20version%20text%20some%20devices%20report)' \
         'addr=127.1.0.7,host=slow-gateway,fw=GW%202.1,delay=900' \
-        'addr=127.1.0.8,host=locked-sensor,fw=Sensor%200.3,setup=1,install=1' \
-        >/dev/null &
-    sim=$!
-    trap 'kill "$sim" 2>/dev/null || true; rm -f "$log"' EXIT
-    trap 'exit 1' HUP INT TERM
-    until grep -q '^ready' "$log" 2>/dev/null; do
-        kill -0 "$sim" 2>/dev/null || { echo "demo: the simulated devices did not start" >&2; exit 1; }
-        sleep 0.05
-    done
+        'addr=127.1.0.8,host=locked-sensor,fw=Sensor%200.3,setup=1,install=1'
     "$build/$@"
     exit
 fi

@@ -17,17 +17,14 @@ version=$(/usr/bin/devscout-cli --version)
 echo "$version" | grep -qx 'devscout-cli [0-9][0-9.]*' ||
     { echo "package-test: unexpected version line '$version'" >&2; exit 1; }
 
-"$(dirname "$0")/../tests/support/netns-run" sh -euc '
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tests/support/netns-run" sh -euc '
+    sim=/usr/bin/devscout-simdevice
+    me=package-test
+    . "$1"
     work=$(mktemp -d)
-    /usr/bin/devscout-simdevice --i-am-in-a-namespace --log "$work/log" --devices 5 &
-    sim=$!
-    trap "kill $sim; rm -rf $work" EXIT
-    tries=0
-    until grep -q "^ready devices=5" "$work/log" 2>/dev/null; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 500 ] || { echo "package-test: simulated devices not ready" >&2; exit 1; }
-        sleep 0.01
-    done
+    trap "stop_devices; rm -rf $work" EXIT
+    start_devices "$work/log" --devices 5
     /usr/bin/devscout-cli discover --json 2>/dev/null >"$work/devices.json"
     jq -e "(map(.ip) | sort) == [\"127.1.0.1\", \"127.1.0.2\", \"127.1.0.3\", \"127.1.0.4\",
                                  \"127.1.0.5\"]
@@ -35,5 +32,5 @@ echo "$version" | grep -qx 'devscout-cli [0-9][0-9.]*' ||
                         and .netmask == \"255.0.0.0\" and has(\"mac\") and has(\"interface\"))" \
         "$work/devices.json" >/dev/null ||
         { echo "package-test: unexpected discovery result:" >&2; cat "$work/devices.json" >&2; exit 1; }
-'
+' sh "$top/scripts/simdevices.sh"
 echo "package-test: ok"

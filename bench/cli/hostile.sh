@@ -59,7 +59,7 @@ echo "black-holed install port: reported ${blackhole} s after the device's reply
 
 start_devices "$work/chatter.log" addr=127.3.0.1 addr=127.3.0.2,reply=malformed,repeat=1500 \
     addr=127.3.0.3,session=other,repeat=1500 addr=127.3.0.4,repeat=1500
-chatter=$(seconds_from "" 'stderr:we got a reply' "$cli" discover --json)
+chatter=$(seconds_from "" 'stderr:we got a reply' "$cli" --verbose discover --json)
 stop_devices
 echo "discover with three peers repeating every 1.5 s: returned ${chatter} s after the devices' replies (2 s silence)"
 

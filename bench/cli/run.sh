@@ -94,8 +94,8 @@ for count in 1000 10000; do
         my ($cli, $out) = @ARGV;
         my $start = time;
         my $last = $start;
-        open(my $err, "-|", "sh", "-c", "exec \"\$0\" discover --json 2>&1 >\"\$1\"", $cli, $out)
-            or die "cannot run $cli";
+        open(my $err, "-|", "sh", "-c", "exec \"\$0\" --verbose discover --json 2>&1 >\"\$1\"",
+            $cli, $out) or die "cannot run $cli";
         while (<$err>) { $last = time if /we got a reply/; }
         close $err;
         my $end = time;

@@ -1,7 +1,10 @@
 #include "exchange_fixture.h"
+#include "ready_pipe.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -11,12 +14,15 @@
 #include <unistd.h>
 
 // Starts argv with stdin from /dev/null; with a non-empty dir, stdout and
-// stderr go to files there. -1 when it cannot be started.
-static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir)
+// stderr go to files there; inherit (if not -1) stays open in it. -1 when it
+// cannot be started.
+static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir, int inherit = -1)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (inherit >= 0) // a dup2 onto itself clears close-on-exec
+        posix_spawn_file_actions_adddup2(&actions, inherit, inherit);
     for (auto [fd, name] : {std::pair{STDOUT_FILENO, "/stdout"}, {STDERR_FILENO, "/stderr"}})
         if (!dir.empty())
             posix_spawn_file_actions_addopen(&actions, fd, (dir + name).c_str(),
@@ -37,12 +43,18 @@ testing::AssertionResult SimProcess::start(const std::string &log_path,
                                            const std::vector<std::string> &prefix)
 {
     log_path_ = log_path;
+    ReadyPipe ready;
+    if (!ready.open())
+        return testing::AssertionFailure() << "pipe: " << std::strerror(errno);
     std::vector<std::string> argv = prefix;
-    argv.insert(argv.end(), {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path});
+    argv.insert(argv.end(), {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path, "--ready-fd",
+                             std::to_string(ready.out.get())});
     argv.insert(argv.end(), devices.begin(), devices.end());
-    pid_ = spawn(argv, "");
-    if (pid_ < 0 || wait_for("ready ").empty())
-        return testing::AssertionFailure() << "simulator never became ready";
+    pid_ = spawn(argv, "", ready.out.get());
+    if (pid_ < 0)
+        return testing::AssertionFailure() << "simulator could not be started";
+    if (!ready.wait())
+        return testing::AssertionFailure() << "simulator not ready: " << stop().message();
     return testing::AssertionSuccess();
 }
 

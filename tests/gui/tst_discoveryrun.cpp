@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "qhostview.h"
+#include "ready_pipe.h"
 #include "window_test.h"
 
 #include <QDeadlineTimer>
@@ -15,6 +16,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <net/if.h>
 #include <sys/prctl.h>
@@ -40,11 +42,21 @@ class SimDevices : public QProcess
     // Call only where onlyLoopback() holds, which the test case checks first.
     bool start(const QStringList &devices)
     {
+        ReadyPipe ready;
+        if (!ready.open())
+            return false;
+        const int fd = ready.out.get();
         setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // Gone with the test, even when the test dies.
-        setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        QProcess::start(SIMDEVICE, QStringList{"--i-am-in-a-namespace"} + devices);
-        return waitForReadyRead(10000) && readLine().startsWith("ready devices=");
+        // Gone with the test, even when the test dies; the pipe's write end
+        // alone is passed on.
+        setChildProcessModifier([fd] {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            fcntl(fd, F_SETFD, 0);
+        });
+        QProcess::start(SIMDEVICE,
+                        QStringList{"--i-am-in-a-namespace", "--ready-fd", QString::number(fd)} +
+                            devices);
+        return ready.wait();
     }
 
     // Everything logged so far.

@@ -1,12 +1,15 @@
 #include "device.h"
 
+#include "options.h"
+
 #include <arpa/inet.h>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 static bool parse_text(const std::string &value, char field[TEXT_FIELD_LEN])
 {
@@ -29,30 +32,27 @@ static bool parse_text(const std::string &value, char field[TEXT_FIELD_LEN])
     return true;
 }
 
-static bool parse_number(const std::string &value, uint64_t max, uint64_t *out)
-{
-    if (value.empty() || value[0] < '0' || value[0] > '9')
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-    if (errno != 0 || *end != 0 || n > max)
-        return false;
-    *out = n;
-    return true;
-}
-
 // A result code 0..255, or "none" for no reply at all.
 static bool parse_result(const std::string &value, int *out)
 {
-    uint64_t n = 0;
-    if (value == "none")
-        *out = NO_REPLY;
-    else if (parse_number(value, 255, &n))
-        *out = static_cast<int>(n);
-    else
-        return false;
+    if (value != "none")
+        return parse_number(value.c_str(), 255, out);
+    *out = NO_REPLY;
     return true;
+}
+
+// One of the words in choices, each standing for a value.
+template <typename T>
+static bool parse_choice(const std::string &value,
+                         std::initializer_list<std::pair<const char *, T>> choices, T *out)
+{
+    for (const auto &[word, choice] : choices) {
+        if (value == word) {
+            *out = choice;
+            return true;
+        }
+    }
+    return false;
 }
 
 static bool parse_address(const std::string &value, in_addr *out)
@@ -63,7 +63,6 @@ static bool parse_address(const std::string &value, in_addr *out)
 static bool apply_key(const std::string &key, const std::string &value, SimDevice *d,
                       bool *mac_given, bool *ip_given)
 {
-    uint64_t n = 0;
     DiscoverEntry &a = d->attributes;
     if (key == "addr")
         return parse_address(value, &d->addr);
@@ -85,17 +84,10 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         return parse_text(value, a.hostname);
     if (key == "fw")
         return parse_text(value, a.firmware);
-    if (key == "answer") {
-        if (value == "all")
-            d->answer = Answer::All;
-        else if (value == "first")
-            d->answer = Answer::First;
-        else if (value == "none")
-            d->answer = Answer::None;
-        else
-            return false;
-        return true;
-    }
+    if (key == "answer")
+        return parse_choice(
+            value, {{"all", Answer::All}, {"first", Answer::First}, {"none", Answer::None}},
+            &d->answer);
     if (key == "setup")
         return parse_result(value, &d->setup_result);
     if (key == "install")
@@ -105,70 +97,43 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         if (d->cut_after != NEVER_CUT)
             return false;
         d->cut = key == "close-after" ? Cut::Close : key == "reset-after" ? Cut::Reset : Cut::Stall;
-        return parse_number(value, UINT64_MAX - 1, &d->cut_after);
+        return parse_number(value.c_str(), UINT64_MAX - 1, &d->cut_after);
     }
-    if (key == "install-port") {
-        if (value == "listen")
-            d->install_port = InstallPort::Listen;
-        else if (value == "closed")
-            d->install_port = InstallPort::Closed;
-        else if (value == "blackhole")
-            d->install_port = InstallPort::Blackhole;
-        else
-            return false;
-        return true;
-    }
-    if (key == "claim") {
-        if (value == "own")
-            d->claim = Claim::Own;
-        else if (value == "any")
-            d->claim = Claim::Any;
-        else if (value == "echo")
-            d->claim = Claim::Echo;
-        else
-            return false;
-        return true;
-    }
-    if (key == "reply-to") {
-        d->reply_broadcast = value == "broadcast";
-        return value == "source" || value == "broadcast";
-    }
-    if (key == "session") {
-        d->other_session = value == "other";
-        return value == "same" || value == "other";
-    }
-    if (key == "reply") {
-        if (value == "normal")
-            d->reply = ReplyForm::Normal;
-        else if (value == "malformed")
-            d->reply = ReplyForm::Malformed;
-        else if (value == "oversized")
-            d->reply = ReplyForm::Oversized;
-        else if (value == "wrongtype")
-            d->reply = ReplyForm::WrongType;
-        else
-            return false;
-        return true;
-    }
-    if (key == "repeat") {
-        if (!parse_number(value, 3600 * 1000, &n))
-            return false;
-        d->repeat_ms = static_cast<int>(n);
-        return true;
-    }
-    if (key == "flood") {
-        if (!parse_number(value, 100000000, &n))
-            return false;
-        d->flood = static_cast<uint32_t>(n);
-        return true;
-    }
-    if (key == "delay") {
-        if (!parse_number(value, 3600 * 1000, &n))
-            return false;
-        d->delay_ms = static_cast<int>(n);
-        return true;
-    }
+    if (key == "install-port")
+        return parse_choice(value,
+                            {{"listen", InstallPort::Listen},
+                             {"closed", InstallPort::Closed},
+                             {"blackhole", InstallPort::Blackhole}},
+                            &d->install_port);
+    if (key == "claim")
+        return parse_choice(
+            value, {{"own", Claim::Own}, {"any", Claim::Any}, {"echo", Claim::Echo}}, &d->claim);
+    if (key == "reply-to")
+        return parse_choice(value, {{"source", false}, {"broadcast", true}}, &d->reply_broadcast);
+    if (key == "session")
+        return parse_choice(value, {{"same", false}, {"other", true}}, &d->other_session);
+    if (key == "reply")
+        return parse_choice(value,
+                            {{"normal", ReplyForm::Normal},
+                             {"malformed", ReplyForm::Malformed},
+                             {"oversized", ReplyForm::Oversized},
+                             {"wrongtype", ReplyForm::WrongType}},
+                            &d->reply);
+    if (key == "repeat")
+        return parse_number(value.c_str(), 3600 * 1000, &d->repeat_ms);
+    if (key == "flood")
+        return parse_number(value.c_str(), 100000000, &d->flood);
+    if (key == "delay")
+        return parse_number(value.c_str(), 3600 * 1000, &d->delay_ms);
     return false;
+}
+
+// A locally administered MAC: 02:00, then four bytes of the device's own.
+static void set_local_mac(const void *four_bytes, ether_addr *mac)
+{
+    mac->ether_addr_octet[0] = 0x02;
+    mac->ether_addr_octet[1] = 0x00;
+    std::memcpy(&mac->ether_addr_octet[2], four_bytes, 4);
 }
 
 static void clear_device(SimDevice *d)
@@ -210,10 +175,8 @@ bool parse_device_description(const char *description, SimDevice *d)
     }
     if (!ip_given)
         d->attributes.ipaddr = d->addr;
-    if (!mac_given) {
-        d->attributes.mac.ether_addr_octet[0] = 0x02;
-        std::memcpy(&d->attributes.mac.ether_addr_octet[2], &d->addr, 4);
-    }
+    if (!mac_given)
+        set_local_mac(&d->addr, &d->attributes.mac);
     return true;
 }
 
@@ -222,9 +185,8 @@ void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDe
     clear_device(d);
     d->addr = addr;
     d->attributes.ipaddr = addr;
-    d->attributes.mac.ether_addr_octet[0] = 0x02;
     uint32_t be_index = htonl(index);
-    std::memcpy(&d->attributes.mac.ether_addr_octet[2], &be_index, 4);
+    set_local_mac(&be_index, &d->attributes.mac);
     std::snprintf(d->attributes.hostname, TEXT_FIELD_LEN, "sim-%u", index);
     std::snprintf(d->attributes.firmware, TEXT_FIELD_LEN, "simfw 1.0");
     d->delay_ms = delay_max_ms;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <sys/epoll.h>
 
 enum EventKind : uint32_t { EVENT_UDP, EVENT_SIGNAL, EVENT_LISTENER, EVENT_UPLOAD };
 
@@ -16,4 +17,13 @@ inline EventKind event_kind(uint64_t tag)
 inline int event_device(uint64_t tag)
 {
     return static_cast<int>(tag & 0xffffffffu);
+}
+
+// Adds fd to the epoll set for input, tagged with its kind and device.
+inline bool watch(int epoll_fd, int fd, EventKind kind, int device)
+{
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = event_tag(kind, device);
+    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
 }

@@ -7,14 +7,6 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
-static bool watch(int epoll_fd, int fd, EventKind kind, int device)
-{
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = event_tag(kind, device);
-    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
 static uint32_t announced_size(const unsigned char header[4])
 {
     return uint32_t{header[0]} << 24 | uint32_t{header[1]} << 16 | uint32_t{header[2]} << 8 |
@@ -40,15 +32,8 @@ bool InstallService::listen(int device, const SimDevice &dev)
         return true;
     if (it != uploads_.end())
         uploads_.erase(it);
-    FdGuard fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    int one = 1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(INSTALL_PORT);
-    local.sin_addr = dev.addr;
-    if (fd.get() < 0 || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        ::listen(fd.get(), 1) != 0 || !watch(epoll_fd_, fd.get(), EVENT_LISTENER, device)) {
+    FdGuard fd = listen_install_port(dev.addr);
+    if (fd.get() < 0 || !watch(epoll_fd_, fd.get(), EVENT_LISTENER, device)) {
         std::fprintf(stderr, "devscout-simdevice: install listener on %s: %s\n",
                      address_text(dev.addr).text, std::strerror(errno));
         return false;

@@ -79,14 +79,6 @@ static FdGuard termination_signals()
     return FdGuard(signalfd(-1, &set, SFD_CLOEXEC));
 }
 
-static bool watch(int epoll_fd, int fd, EventKind kind)
-{
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = event_tag(kind, 0);
-    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
 // A parent waiting on a pipe learns that the devices answer without polling
 // the log.
 static bool tell_ready(int fd)
@@ -125,8 +117,8 @@ int main(int argc, char **argv)
     }
     if (!responder.open())
         return 1;
-    if (!watch(epoll_fd.get(), responder.fd(), EVENT_UDP) ||
-        !watch(epoll_fd.get(), signals.get(), EVENT_SIGNAL)) {
+    if (!watch(epoll_fd.get(), responder.fd(), EVENT_UDP, 0) ||
+        !watch(epoll_fd.get(), signals.get(), EVENT_SIGNAL, 0)) {
         std::fprintf(stderr, "devscout-simdevice: epoll_ctl: %s\n", std::strerror(errno));
         return 1;
     }

@@ -34,11 +34,11 @@ static const char USAGE[] =
     "  junk datagrams to the request's source: undecodable ones by turns with its\n"
     "  reply under another session.\n";
 
-static bool parse_count(const char *text, unsigned long max, unsigned long *out)
+bool parse_number(const char *text, uint64_t max, uint64_t *out)
 {
     char *end = nullptr;
     errno = 0;
-    unsigned long n = std::strtoul(text, &end, 10);
+    unsigned long long n = std::strtoull(text, &end, 10);
     if (text[0] < '0' || text[0] > '9' || errno != 0 || *end != 0 || n > max)
         return false;
     *out = n;
@@ -60,7 +60,6 @@ bool parse_options(int argc, char **argv, SimOptions *opts)
         {nullptr, 0, nullptr, 0},
     };
     inet_pton(AF_INET, "127.1.0.1", &opts->first);
-    unsigned long n = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
         bool ok = true;
@@ -69,24 +68,20 @@ bool parse_options(int argc, char **argv, SimOptions *opts)
             opts->log_path = optarg;
             break;
         case DEVICES:
-            ok = parse_count(optarg, 1UL << 24, &n);
-            opts->generated = static_cast<uint32_t>(n);
+            ok = parse_number(optarg, 1UL << 24, &opts->generated);
             break;
         case FIRST:
             ok = inet_pton(AF_INET, optarg, &opts->first) == 1;
             break;
         case DELAY_MAX:
-            ok = parse_count(optarg, 3600 * 1000, &n);
-            opts->delay_max_ms = static_cast<int>(n);
+            ok = parse_number(optarg, 3600 * 1000, &opts->delay_max_ms);
             break;
         case SEED:
-            ok = parse_count(optarg, UINT32_MAX, &n);
-            opts->seed = static_cast<unsigned>(n);
+            ok = parse_number(optarg, UINT32_MAX, &opts->seed);
             opts->seeded = true;
             break;
         case READY_FD:
-            ok = parse_count(optarg, INT32_MAX, &n);
-            opts->ready_fd = static_cast<int>(n);
+            ok = parse_number(optarg, INT32_MAX, &opts->ready_fd);
             break;
         case TRUST:
             opts->trust_namespace = true;

@@ -20,3 +20,15 @@ struct SimOptions {
 // Fills opts; prints usage or one error line on stderr and returns false
 // when the command line is not usable.
 bool parse_options(int argc, char **argv, SimOptions *opts);
+
+// A decimal number from 0 to max, digits only; false for anything else.
+bool parse_number(const char *text, uint64_t max, uint64_t *out);
+
+template <typename T> bool parse_number(const char *text, uint64_t max, T *out)
+{
+    uint64_t n = 0;
+    if (!parse_number(text, max, &n))
+        return false;
+    *out = static_cast<T>(n);
+    return true;
+}
