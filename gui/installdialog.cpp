@@ -7,8 +7,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-InstallDialog *dia = nullptr;
-
 namespace
 {
 

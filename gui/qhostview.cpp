@@ -8,8 +8,6 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QMutexLocker>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QUrl>
 #include <arpa/inet.h>
@@ -17,23 +15,27 @@
 #include <cstdlib>
 #include <utility>
 
-QHostView *view = nullptr;
-QPushButton *discoverButton = nullptr;
-
 namespace
 {
 
-// Hands what a run finds to the list through the worker's queued signals.
+// Queues a row on the list for each device a run finds; the run stops when
+// the thread it runs on is asked to.
 class ListSink : public DiscoverSink
 {
   public:
-    explicit ListSink(HostUpdateThread &worker) : worker(worker) {}
+    explicit ListSink(QHostView *list) : list(list) {}
 
-    void found(const DiscoveredDevice &device) override { emit worker.deviceFound(device); }
-    bool stop_requested() override { return worker.isInterruptionRequested(); }
+    void found(const DiscoveredDevice &device) override
+    {
+        QMetaObject::invokeMethod(
+            list,
+            [list = list, device] { list->add_item(&device.entry, &device.where, &device.source); },
+            Qt::QueuedConnection);
+    }
+    bool stop_requested() override { return QThread::currentThread()->isInterruptionRequested(); }
 
   private:
-    HostUpdateThread &worker;
+    QHostView *list;
 };
 
 } // namespace
@@ -61,7 +63,7 @@ void HostUpdateThread::run()
     emit listCleared();
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
-    do_discover(view, &any);
+    do_discover(list, &any);
     if (stop())
         say("Discovery cancelled");
 }
@@ -72,15 +74,13 @@ int do_discover(QHostView *list, in_addr *local)
     interfaces[0].addr = *local;
     if (local->s_addr == htonl(INADDR_ANY))
         interfaces = default_discover_interfaces();
-    ListSink sink(list->updateThread);
+    ListSink sink(list);
     return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
 }
 
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
-    qRegisterMetaType<DiscoveredDevice>();
-
     setColumnCount(ColumnCount);
     setHeaderLabels({"IP", "Netmask", "MAC", "Hostname", "Firmware"});
     for (int c = Ip; c < Firmware; ++c)
@@ -97,12 +97,6 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 
     connect(&updateThread, &HostUpdateThread::listCleared, this, &QHostView::purge_items,
             Qt::QueuedConnection);
-    connect(
-        &updateThread, &HostUpdateThread::deviceFound, this,
-        [this](const DiscoveredDevice &device) {
-            add_item(&device.entry, &device.where, &device.source);
-        },
-        Qt::QueuedConnection);
     connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
             Qt::QueuedConnection);
     connect(&updateThread, &QThread::finished, this, &QHostView::runEnded, Qt::QueuedConnection);
@@ -222,7 +216,7 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
 {
     trace("doubleClickedItem( %p, %d )\n", static_cast<void *>(item), c);
     // The IP column belongs to the single click, which opens the web page.
-    if (item == nullptr || c == Ip)
+    if (item == nullptr || c == Ip || setupDialog == nullptr)
         return;
     // Taken before the dialog opens: a run may replace the rows meanwhile.
     const auto *host = static_cast<HostItem *>(item);
@@ -232,10 +226,10 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     request.local = host->local();
     request.device = host->source();
 
-    dia->setMac(request.macText);
-    if (dia->exec() == QDialog::Rejected)
+    setupDialog->setMac(request.macText);
+    if (setupDialog->exec() == QDialog::Rejected)
         return;
-    const QString problems = read_setup_fields(dia->fields(), &request);
+    const QString problems = read_setup_fields(setupDialog->fields(), &request);
     // Said after the start, so that it takes the place of what a starting
     // run says about its interfaces.
     startRun(request.setup || request.install ? &request : nullptr);
@@ -247,8 +241,6 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
 // work on the list at once and no request is lost.
 void QHostView::startRun(const SetupRequest *request)
 {
-    QMutexLocker lock(&updateMutex);
-    discoverButton->setDisabled(true);
     if (request != nullptr)
         queuedRequests.append(*request);
     if (running) {
@@ -277,11 +269,9 @@ void QHostView::runEnded()
         restartPending = false;
         // start() waits for the thread to leave its finishing steps, which
         // take no time once finished() has been emitted.
-        QMutexLocker lock(&updateMutex);
         startWorker();
     } else {
         running = false;
-        discoverButton->setEnabled(true);
         emit busyChanged(false);
     }
     emit refresh_done(rows);
