@@ -1,5 +1,6 @@
 #include "hostitem.h"
 #include "qhostview.h"
+#include "text.h"
 
 #include <QStyle>
 #include <arpa/inet.h>
@@ -10,14 +11,14 @@ namespace
 
 QString mac_text(const ether_addr &mac)
 {
-    char text[18];
-    return QString::fromLatin1(ether_ntoa_r(&mac, text));
+    char text[MAC_TEXT_SIZE];
+    return QString::fromLatin1(format_mac(mac, MacForm::Short, text));
 }
 
 QString address_text(const in_addr &address)
 {
     char text[INET_ADDRSTRLEN];
-    return QString::fromLatin1(inet_ntop(AF_INET, &address, text, sizeof(text)));
+    return QString::fromLatin1(format_ipv4(address, text));
 }
 
 // A text field of the record as Latin-1, stopping at the field's end even

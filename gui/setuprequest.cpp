@@ -44,8 +44,8 @@ QString upload_position(const ExchangeReport &report)
 }
 
 // How an exchange ended before the device's answer mattered, or after it
-// refused; the answer words themselves differ between the two exchanges.
-QString describe_common(const ExchangeReport &report, const char *const answers[4])
+// refused, in the protocol's word for the exchange's answer.
+QString describe_common(const ExchangeReport &report, const char *(*answer_word)(int result))
 {
     switch (report.stage) {
     case STAGE_INPUT:
@@ -55,8 +55,8 @@ QString describe_common(const ExchangeReport &report, const char *const answers[
     case STAGE_NO_REPLY:
         return "no reply within the time-out";
     case STAGE_REFUSED:
-        if (report.result >= RESULT_FORBIDDEN && report.result <= RESULT_FAILED)
-            return answers[report.result];
+        if (report.result == RESULT_FORBIDDEN || report.result == RESULT_FAILED)
+            return QString::fromLatin1(answer_word(report.result));
         return QString("an answer without a valid result (%1)").arg(report.result);
     case STAGE_CANCELLED:
         return "cancelled";
@@ -144,16 +144,13 @@ QString read_setup_fields(const SetupFields &fields, SetupRequest *request)
 
 QString describe_setup(const ExchangeReport &report)
 {
-    static const char *const answers[4] = {nullptr, "setup forbidden", "success", "setup failed"};
     if (report.stage == STAGE_DONE)
-        return "success";
-    return describe_common(report, answers);
+        return QString::fromLatin1(setup_result_word(RESULT_SUCCESS));
+    return describe_common(report, setup_result_word);
 }
 
 QString describe_install(const ExchangeReport &report)
 {
-    static const char *const answers[4] = {nullptr, "install forbidden", "",
-                                           "the device could not open its install socket"};
     switch (report.stage) {
     case STAGE_INPUT:
         if (report.error == EINVAL)
@@ -181,7 +178,7 @@ QString describe_install(const ExchangeReport &report)
     default:
         break;
     }
-    return describe_common(report, answers);
+    return describe_common(report, install_result_word);
 }
 
 void run_setup_request(const SetupRequest &request, const std::function<void(QString)> &say,

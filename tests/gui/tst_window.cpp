@@ -226,7 +226,7 @@ class TestWindow : public QObject
         QTest::newRow("setup, no socket") << false << report(STAGE_SOCKET, 0, EACCES)
                                           << "could not open a socket: Permission denied";
         QTest::newRow("install socket failed")
-            << true << report(STAGE_REFUSED, 3) << "the device could not open its install socket";
+            << true << report(STAGE_REFUSED, 3) << "socket creation failed";
         QTest::newRow("install, silence")
             << true << report(STAGE_NO_REPLY, 0, EAGAIN) << "no reply within the time-out";
         QTest::newRow("connection refused")
