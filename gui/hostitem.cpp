@@ -79,16 +79,16 @@ QVariant HostItem::data(int column, int role) const
 
 QString HostItem::toolTip() const
 {
-    QString tip = is_wildcard(where)
-                      ? QString("Found through the default interface (any address)")
-                      : QString("Found on %1 (%2)")
-                            .arg(QString::fromLatin1(where.name), address_text(where.addr));
+    QString tip =
+        is_wildcard(where)
+            ? tr("Found through the default interface (any address)")
+            : tr("Found on %1 (%2)").arg(QString::fromLatin1(where.name), address_text(where.addr));
     if (!conflicts.isEmpty() && address.s_addr == 0)
-        tip += QString("\nAlso without an address: %1").arg(conflicts.join(", "));
+        tip += '\n' + tr("Also without an address: %1").arg(conflicts.join(", "));
     else if (!conflicts.isEmpty())
-        tip += QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
+        tip += '\n' + tr("Address conflict: also answered by %1").arg(conflicts.join(", "));
     if (!clones.isEmpty())
-        tip += QString("\nMAC conflict: the same MAC also answered from %1").arg(clones.join(", "));
+        tip += '\n' + tr("MAC conflict: the same MAC also answered from %1").arg(clones.join(", "));
     return tip;
 }
 

@@ -23,7 +23,7 @@ void setup_main_window(QWidget &box)
 
     auto *list = new QHostView(&box);
     layout->addWidget(list);
-    auto *discover = new QPushButton("Discover", &box);
+    auto *discover = new QPushButton(QObject::tr("Discover"), &box);
     layout->addWidget(discover);
     // How the last setup or install went, and the way to stop the one under way.
     auto *statusRow = new QHBoxLayout;
@@ -32,12 +32,12 @@ void setup_main_window(QWidget &box)
     statusLine->setObjectName("statusLine");
     statusLine->setContentsMargins(4, 2, 4, 2);
     statusRow->addWidget(statusLine, 1);
-    auto *cancelButton = new QPushButton("Cancel", &box);
+    auto *cancelButton = new QPushButton(QObject::tr("Cancel"), &box);
     cancelButton->setObjectName("cancelButton");
     cancelButton->setShortcut(Qt::Key_Escape);
     cancelButton->setEnabled(false);
     statusRow->addWidget(cancelButton);
-    auto *dialog = new InstallDialog("Mac", &box);
+    auto *dialog = new InstallDialog(QObject::tr("Mac"), &box);
     list->setSetupDialog(dialog);
 
     // The item signals carry no position; the slots take the pointer's, in

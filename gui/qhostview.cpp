@@ -1,6 +1,7 @@
 #include "qhostview.h"
 #include "hostitem.h"
 #include "installdialog.h"
+#include "text.h"
 #include "trace.h"
 
 #include <QClipboard>
@@ -8,11 +9,10 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QStandardPaths>
+#include <QProcess>
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 namespace
@@ -65,7 +65,7 @@ void HostUpdateThread::run()
     any.s_addr = htonl(INADDR_ANY);
     do_discover(list, &any);
     if (stop())
-        say("Discovery cancelled");
+        say(tr("Discovery cancelled"));
 }
 
 int do_discover(QHostView *list, in_addr *local)
@@ -82,7 +82,7 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
     setColumnCount(ColumnCount);
-    setHeaderLabels({"IP", "Netmask", "MAC", "Hostname", "Firmware"});
+    setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware")});
     for (int c = Ip; c < Firmware; ++c)
         setColumnWidth(c, 100);
     setRootIsDecorated(false);
@@ -160,19 +160,18 @@ void QHostView::showRowMenu(const QPoint &position)
     if (item == nullptr)
         return;
     QMenu menu(this);
-    const QString texts[] = {item->text(Ip), item->text(Mac), item->rowText()};
-    const char *labels[] = {"Copy IP", "Copy MAC", "Copy row"};
-    for (int i = 0; i < 3; ++i) {
-        const QString text = texts[i];
-        menu.addAction(labels[i], [text] { QGuiApplication::clipboard()->setText(text); });
-    }
+    const std::pair<QString, QString> copies[] = {{tr("Copy IP"), item->text(Ip)},
+                                                  {tr("Copy MAC"), item->text(Mac)},
+                                                  {tr("Copy row"), item->rowText()}};
+    for (const auto &[label, text] : copies)
+        menu.addAction(label, [text = text] { QGuiApplication::clipboard()->setText(text); });
     menu.exec(viewport()->mapToGlobal(position));
 }
 
 bool QHostView::openurl(const QString &ip)
 {
-    // The address reaches a shell, so only a dotted IPv4 address, written
-    // back out by inet_ntop, may go there.
+    // Only a dotted IPv4 address, written back out by inet_ntop, goes into
+    // the URL that another program is handed.
     in_addr address;
     if (inet_pton(AF_INET, ip.toLatin1().constData(), &address) != 1) {
         std::fprintf(stderr, "openurl: not an IPv4 address, not opened: %s\n",
@@ -180,14 +179,11 @@ bool QHostView::openurl(const QString &ip)
         return false;
     }
     char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-
-    const QByteArray url = QByteArray("http://") + text + "/";
-    trace("Opening url: %s\n", url.constData());
-    if (QStandardPaths::findExecutable("kfmclient").isEmpty())
-        return QDesktopServices::openUrl(QUrl(QString::fromLatin1(url)));
-    const QByteArray command = "kfmclient exec \"" + url + "\"";
-    return std::system(command.constData()) == 0;
+    trace("Opening url: http://%s/\n", format_ipv4(address, text));
+    const QString url = QString("http://%1/").arg(QLatin1String(text));
+    // Without kfmclient installed, the desktop's own browser.
+    return QProcess::startDetached("kfmclient", {"exec", url}) ||
+           QDesktopServices::openUrl(QUrl(url));
 }
 
 void QHostView::refresh()
@@ -256,8 +252,8 @@ void QHostView::startWorker()
 {
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     if (interfaces.size() == 1 && is_wildcard(interfaces[0]))
-        emit statusMessage("No network interface can broadcast: asked through the default "
-                           "route only");
+        emit statusMessage(tr("No network interface can broadcast: asked through the default "
+                              "route only"));
     updateThread.setRequests(std::exchange(queuedRequests, {}));
     updateThread.start();
 }

@@ -291,7 +291,7 @@ class TestWindow : public QObject
         QCOMPARE(view->columnWidth(QHostView::Firmware), widened);
     }
 
-    // Neither slot acts without a row, and only an address reaches the shell.
+    // Neither slot acts without a row, and only an address reaches the browser.
     void nothingOpensWithoutRowOrAddress()
     {
         bool dialogShown = false;
@@ -332,7 +332,8 @@ class TestWindow : public QObject
         const QByteArray traced =
             QString::asprintf("clickedItem( %p, %d )\n", view->topLevelItem(1), column).toLatin1();
         QVERIFY2(out.text().startsWith(traced), out.text().constData());
-        QCOMPARE(browserCalls(), column == 0 ? QByteArray("exec\nhttp://192.0.2.10/\n") : "");
+        // The launcher runs detached: its log may come a moment later.
+        QTRY_COMPARE(browserCalls(), column == 0 ? QByteArray("exec\nhttp://192.0.2.10/\n") : "");
 
         // The view acts on a double-click only where the same button was
         // pressed, as it just was.
