@@ -1,5 +1,6 @@
 #include "hostitem.h"
 #include "qhostview.h"
+#include "text.h"
 
 #include <QStyle>
 #include <arpa/inet.h>
@@ -10,14 +11,14 @@ namespace
 
 QString mac_text(const ether_addr &mac)
 {
-    char text[18];
-    return QString::fromLatin1(ether_ntoa_r(&mac, text));
+    char text[MAC_TEXT_SIZE];
+    return QString::fromLatin1(format_mac(mac, MacForm::Short, text));
 }
 
 QString address_text(const in_addr &address)
 {
     char text[INET_ADDRSTRLEN];
-    return QString::fromLatin1(inet_ntop(AF_INET, &address, text, sizeof(text)));
+    return QString::fromLatin1(format_ipv4(address, text));
 }
 
 // A text field of the record as Latin-1, stopping at the field's end even
@@ -78,16 +79,16 @@ QVariant HostItem::data(int column, int role) const
 
 QString HostItem::toolTip() const
 {
-    QString tip = is_wildcard(where)
-                      ? QString("Found through the default interface (any address)")
-                      : QString("Found on %1 (%2)")
-                            .arg(QString::fromLatin1(where.name), address_text(where.addr));
+    QString tip =
+        is_wildcard(where)
+            ? tr("Found through the default interface (any address)")
+            : tr("Found on %1 (%2)").arg(QString::fromLatin1(where.name), address_text(where.addr));
     if (!conflicts.isEmpty() && address.s_addr == 0)
-        tip += QString("\nAlso without an address: %1").arg(conflicts.join(", "));
+        tip += '\n' + tr("Also without an address: %1").arg(conflicts.join(", "));
     else if (!conflicts.isEmpty())
-        tip += QString("\nAddress conflict: also answered by %1").arg(conflicts.join(", "));
+        tip += '\n' + tr("Address conflict: also answered by %1").arg(conflicts.join(", "));
     if (!clones.isEmpty())
-        tip += QString("\nMAC conflict: the same MAC also answered from %1").arg(clones.join(", "));
+        tip += '\n' + tr("MAC conflict: the same MAC also answered from %1").arg(clones.join(", "));
     return tip;
 }
 

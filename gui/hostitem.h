@@ -5,11 +5,14 @@
 
 #include "discover_run.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <QTreeWidgetItem>
 
 class HostItem : public QTreeWidgetItem
 {
+    Q_DECLARE_TR_FUNCTIONS(HostItem)
+
   public:
     HostItem(QTreeWidget *view, const DiscoveredDevice &device);
 

@@ -7,19 +7,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-InstallDialog *dia = nullptr;
-
 namespace
 {
 
-const char ip_prompt[] = "Enter new IP";
-const char netmask_prompt[] = "Enter new netmask";
-const char file_prompt[] = "Enter file to be uploaded";
+const char ip_prompt[] = QT_TRANSLATE_NOOP("InstallDialog", "Enter new IP");
+const char netmask_prompt[] = QT_TRANSLATE_NOOP("InstallDialog", "Enter new netmask");
+const char file_prompt[] = QT_TRANSLATE_NOOP("InstallDialog", "Enter file to be uploaded");
 
 QString unless_prompt(const QLineEdit *edit, const char *prompt)
 {
     const QString text = edit->text().trimmed();
-    return text == QLatin1String(prompt) ? QString() : text;
+    return text == InstallDialog::tr(prompt) ? QString() : text;
 }
 
 } // namespace
@@ -38,21 +36,19 @@ InstallDialog::InstallDialog(const QString &text, QWidget *parent, const char *n
 {
     setObjectName(QString::fromLatin1(name));
     resize(300, 120);
-    setWindowTitle("Setup Device");
+    setWindowTitle(tr("Setup Device"));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(10);
 
     macLabel = new QLabel(text, this);
-    ipEdit = new QLineEdit(this);
-    ipEdit->setText(ip_prompt);
-    netmaskEdit = new QLineEdit(this);
-    netmaskEdit->setText(netmask_prompt);
-    dhcpBox = new QCheckBox("DHCP", this);
+    ipEdit = new QLineEdit(tr(ip_prompt), this);
+    netmaskEdit = new QLineEdit(tr(netmask_prompt), this);
+    dhcpBox = new QCheckBox(tr("DHCP"), this);
     fileEdit = new dClickLineEdit(this);
-    fileEdit->setText(file_prompt);
-    setupButton = new QPushButton("Setup", this);
+    fileEdit->setText(tr(file_prompt));
+    setupButton = new QPushButton(tr("Setup"), this);
 
     // Rising stretch factors, each widget's position from the top.
     QWidget *const order[] = {macLabel, ipEdit, netmaskEdit, dhcpBox, fileEdit, setupButton};

@@ -54,5 +54,3 @@ class InstallDialog : public QDialog
     QFileDialog *fileDialog;
     QPushButton *setupButton;
 };
-
-extern InstallDialog *dia;

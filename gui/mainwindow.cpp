@@ -10,17 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace
-{
-
-// The item signals carry no position; the slots take the pointer's, in the
-// list's coordinates.
-QPoint pointer_position()
-{
-    return view->viewport()->mapFromGlobal(QCursor::pos());
-}
-
-} // namespace
+QHostView *view = nullptr;
+QPushButton *discoverButton = nullptr;
+InstallDialog *dia = nullptr;
 
 void setup_main_window(QWidget &box)
 {
@@ -29,10 +21,10 @@ void setup_main_window(QWidget &box)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    view = new QHostView(&box);
-    layout->addWidget(view);
-    discoverButton = new QPushButton("Discover", &box);
-    layout->addWidget(discoverButton);
+    auto *list = new QHostView(&box);
+    layout->addWidget(list);
+    auto *discover = new QPushButton(QObject::tr("Discover"), &box);
+    layout->addWidget(discover);
     // How the last setup or install went, and the way to stop the one under way.
     auto *statusRow = new QHBoxLayout;
     layout->addLayout(statusRow);
@@ -40,26 +32,34 @@ void setup_main_window(QWidget &box)
     statusLine->setObjectName("statusLine");
     statusLine->setContentsMargins(4, 2, 4, 2);
     statusRow->addWidget(statusLine, 1);
-    auto *cancelButton = new QPushButton("Cancel", &box);
+    auto *cancelButton = new QPushButton(QObject::tr("Cancel"), &box);
     cancelButton->setObjectName("cancelButton");
     cancelButton->setShortcut(Qt::Key_Escape);
     cancelButton->setEnabled(false);
     statusRow->addWidget(cancelButton);
+    auto *dialog = new InstallDialog(QObject::tr("Mac"), &box);
+    list->setSetupDialog(dialog);
 
-    QObject::connect(discoverButton, &QPushButton::clicked, view, &QHostView::refresh);
-    QObject::connect(view, &QTreeWidget::itemClicked, view, [](QTreeWidgetItem *item, int column) {
-        view->clickedItem(item, pointer_position(), column);
-    });
-    QObject::connect(view, &QTreeWidget::itemDoubleClicked, view,
-                     [](QTreeWidgetItem *item, int column) {
-                         view->doubleClickedItem(item, pointer_position(), column);
+    // The item signals carry no position; the slots take the pointer's, in
+    // the list's coordinates.
+    const auto pointer = [list] { return list->viewport()->mapFromGlobal(QCursor::pos()); };
+    QObject::connect(list, &QTreeWidget::itemClicked, list,
+                     [list, pointer](QTreeWidgetItem *item, int column) {
+                         list->clickedItem(item, pointer(), column);
                      });
+    QObject::connect(list, &QTreeWidget::itemDoubleClicked, list,
+                     [list, pointer](QTreeWidgetItem *item, int column) {
+                         list->doubleClickedItem(item, pointer(), column);
+                     });
+    QObject::connect(discover, &QPushButton::clicked, list, &QHostView::refresh);
+    QObject::connect(cancelButton, &QPushButton::clicked, list, &QHostView::cancel);
+    QObject::connect(list, &QHostView::busyChanged, discover, &QPushButton::setDisabled);
+    QObject::connect(list, &QHostView::busyChanged, cancelButton, &QPushButton::setEnabled);
+    QObject::connect(list, &QHostView::statusMessage, statusLine, &QLabel::setText);
 
-    QObject::connect(view, &QHostView::statusMessage, statusLine, &QLabel::setText);
-    QObject::connect(cancelButton, &QPushButton::clicked, view, &QHostView::cancel);
-    QObject::connect(view, &QHostView::busyChanged, cancelButton, &QPushButton::setEnabled);
-
-    dia = new InstallDialog("Mac");
+    view = list;
+    discoverButton = discover;
+    dia = dialog;
 }
 
 bool display_available()

@@ -1,6 +1,7 @@
 #include "qhostview.h"
 #include "hostitem.h"
 #include "installdialog.h"
+#include "text.h"
 #include "trace.h"
 
 #include <QClipboard>
@@ -8,32 +9,33 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QMutexLocker>
-#include <QPushButton>
-#include <QStandardPaths>
+#include <QProcess>
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
-
-QHostView *view = nullptr;
-QPushButton *discoverButton = nullptr;
 
 namespace
 {
 
-// Hands what a run finds to the list through the worker's queued signals.
+// Queues a row on the list for each device a run finds; the run stops when
+// the thread it runs on is asked to.
 class ListSink : public DiscoverSink
 {
   public:
-    explicit ListSink(HostUpdateThread &worker) : worker(worker) {}
+    explicit ListSink(QHostView *list) : list(list) {}
 
-    void found(const DiscoveredDevice &device) override { emit worker.deviceFound(device); }
-    bool stop_requested() override { return worker.isInterruptionRequested(); }
+    void found(const DiscoveredDevice &device) override
+    {
+        QMetaObject::invokeMethod(
+            list,
+            [list = list, device] { list->add_item(&device.entry, &device.where, &device.source); },
+            Qt::QueuedConnection);
+    }
+    bool stop_requested() override { return QThread::currentThread()->isInterruptionRequested(); }
 
   private:
-    HostUpdateThread &worker;
+    QHostView *list;
 };
 
 } // namespace
@@ -61,9 +63,9 @@ void HostUpdateThread::run()
     emit listCleared();
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
-    do_discover(view, &any);
+    do_discover(list, &any);
     if (stop())
-        say("Discovery cancelled");
+        say(tr("Discovery cancelled"));
 }
 
 int do_discover(QHostView *list, in_addr *local)
@@ -72,17 +74,15 @@ int do_discover(QHostView *list, in_addr *local)
     interfaces[0].addr = *local;
     if (local->s_addr == htonl(INADDR_ANY))
         interfaces = default_discover_interfaces();
-    ListSink sink(list->updateThread);
+    ListSink sink(list);
     return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
 }
 
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
-    qRegisterMetaType<DiscoveredDevice>();
-
     setColumnCount(ColumnCount);
-    setHeaderLabels({"IP", "Netmask", "MAC", "Hostname", "Firmware"});
+    setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware")});
     for (int c = Ip; c < Firmware; ++c)
         setColumnWidth(c, 100);
     setRootIsDecorated(false);
@@ -97,12 +97,6 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 
     connect(&updateThread, &HostUpdateThread::listCleared, this, &QHostView::purge_items,
             Qt::QueuedConnection);
-    connect(
-        &updateThread, &HostUpdateThread::deviceFound, this,
-        [this](const DiscoveredDevice &device) {
-            add_item(&device.entry, &device.where, &device.source);
-        },
-        Qt::QueuedConnection);
     connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
             Qt::QueuedConnection);
     connect(&updateThread, &QThread::finished, this, &QHostView::runEnded, Qt::QueuedConnection);
@@ -166,19 +160,18 @@ void QHostView::showRowMenu(const QPoint &position)
     if (item == nullptr)
         return;
     QMenu menu(this);
-    const QString texts[] = {item->text(Ip), item->text(Mac), item->rowText()};
-    const char *labels[] = {"Copy IP", "Copy MAC", "Copy row"};
-    for (int i = 0; i < 3; ++i) {
-        const QString text = texts[i];
-        menu.addAction(labels[i], [text] { QGuiApplication::clipboard()->setText(text); });
-    }
+    const std::pair<QString, QString> copies[] = {{tr("Copy IP"), item->text(Ip)},
+                                                  {tr("Copy MAC"), item->text(Mac)},
+                                                  {tr("Copy row"), item->rowText()}};
+    for (const auto &[label, text] : copies)
+        menu.addAction(label, [text = text] { QGuiApplication::clipboard()->setText(text); });
     menu.exec(viewport()->mapToGlobal(position));
 }
 
 bool QHostView::openurl(const QString &ip)
 {
-    // The address reaches a shell, so only a dotted IPv4 address, written
-    // back out by inet_ntop, may go there.
+    // Only a dotted IPv4 address, written back out by inet_ntop, goes into
+    // the URL that another program is handed.
     in_addr address;
     if (inet_pton(AF_INET, ip.toLatin1().constData(), &address) != 1) {
         std::fprintf(stderr, "openurl: not an IPv4 address, not opened: %s\n",
@@ -186,14 +179,11 @@ bool QHostView::openurl(const QString &ip)
         return false;
     }
     char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-
-    const QByteArray url = QByteArray("http://") + text + "/";
-    trace("Opening url: %s\n", url.constData());
-    if (QStandardPaths::findExecutable("kfmclient").isEmpty())
-        return QDesktopServices::openUrl(QUrl(QString::fromLatin1(url)));
-    const QByteArray command = "kfmclient exec \"" + url + "\"";
-    return std::system(command.constData()) == 0;
+    trace("Opening url: http://%s/\n", format_ipv4(address, text));
+    const QString url = QString("http://%1/").arg(QLatin1String(text));
+    // Without kfmclient installed, the desktop's own browser.
+    return QProcess::startDetached("kfmclient", {"exec", url}) ||
+           QDesktopServices::openUrl(QUrl(url));
 }
 
 void QHostView::refresh()
@@ -222,7 +212,7 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
 {
     trace("doubleClickedItem( %p, %d )\n", static_cast<void *>(item), c);
     // The IP column belongs to the single click, which opens the web page.
-    if (item == nullptr || c == Ip)
+    if (item == nullptr || c == Ip || setupDialog == nullptr)
         return;
     // Taken before the dialog opens: a run may replace the rows meanwhile.
     const auto *host = static_cast<HostItem *>(item);
@@ -232,10 +222,10 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     request.local = host->local();
     request.device = host->source();
 
-    dia->setMac(request.macText);
-    if (dia->exec() == QDialog::Rejected)
+    setupDialog->setMac(request.macText);
+    if (setupDialog->exec() == QDialog::Rejected)
         return;
-    const QString problems = read_setup_fields(dia->fields(), &request);
+    const QString problems = read_setup_fields(setupDialog->fields(), &request);
     // Said after the start, so that it takes the place of what a starting
     // run says about its interfaces.
     startRun(request.setup || request.install ? &request : nullptr);
@@ -247,8 +237,6 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
 // work on the list at once and no request is lost.
 void QHostView::startRun(const SetupRequest *request)
 {
-    QMutexLocker lock(&updateMutex);
-    discoverButton->setDisabled(true);
     if (request != nullptr)
         queuedRequests.append(*request);
     if (running) {
@@ -264,8 +252,8 @@ void QHostView::startWorker()
 {
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     if (interfaces.size() == 1 && is_wildcard(interfaces[0]))
-        emit statusMessage("No network interface can broadcast: asked through the default "
-                           "route only");
+        emit statusMessage(tr("No network interface can broadcast: asked through the default "
+                              "route only"));
     updateThread.setRequests(std::exchange(queuedRequests, {}));
     updateThread.start();
 }
@@ -277,11 +265,9 @@ void QHostView::runEnded()
         restartPending = false;
         // start() waits for the thread to leave its finishing steps, which
         // take no time once finished() has been emitted.
-        QMutexLocker lock(&updateMutex);
         startWorker();
     } else {
         running = false;
-        discoverButton->setEnabled(true);
         emit busyChanged(false);
     }
     emit refresh_done(rows);

@@ -7,40 +7,37 @@
 
 #include <QHash>
 #include <QList>
-#include <QMetaType>
-#include <QMutex>
 #include <QThread>
 #include <QTreeWidget>
 
 class HostItem;
-class QPushButton;
+class InstallDialog;
 class QHostView;
 
-Q_DECLARE_METATYPE(DiscoveredDevice)
-
 // One run per start: the setups and installs asked for meanwhile, then a
-// discovery; an interruption request ends it early, and whatever wait it is
-// in within 100 ms. It touches no widget: the list learns what happens
-// through these signals, which Qt queues to the GUI thread in the order they
-// are emitted.
+// discovery whose rows go to list; an interruption request ends it early, and
+// whatever wait it is in within 100 ms. It touches no widget: the list learns
+// what happens through queued calls and signals, which reach the GUI thread
+// in the order they are made.
 class HostUpdateThread : public QThread
 {
     Q_OBJECT
 
   public:
+    explicit HostUpdateThread(QHostView *list) : list(list) {}
     ~HostUpdateThread() override;
     // Only while the thread is not running; the run takes them.
     void setRequests(QList<SetupRequest> requests) { pending = std::move(requests); }
 
   signals:
     void listCleared();
-    void deviceFound(const DiscoveredDevice &device);
     void statusMessage(const QString &line);
 
   protected:
     void run() override;
 
   private:
+    QHostView *const list;
     QList<SetupRequest> pending;
 };
 
@@ -53,6 +50,8 @@ class QHostView : public QTreeWidget
 
     explicit QHostView(QWidget *parent = nullptr, const char *name = nullptr);
 
+    // The dialog a double-click on a row opens; without one it opens none.
+    void setSetupDialog(InstallDialog *dialog) { setupDialog = dialog; }
     // Appends a row for a device found through where (the wildcard address
     // when null) whose reply came from source (any address when null).
     void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr,
@@ -69,7 +68,8 @@ class QHostView : public QTreeWidget
     void doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c);
 
   signals:
-    // A run has ended and the button is enabled again; rows is how many it listed.
+    // A run has ended; rows is how many it listed. When no other run
+    // follows, busyChanged(false) came just before.
     void refresh_done(int rows);
     // One line for the window's status line.
     void statusMessage(const QString &line);
@@ -84,13 +84,10 @@ class QHostView : public QTreeWidget
     void sortOnFirstClick(int column);
     void showRowMenu(const QPoint &position);
 
-    friend int do_discover(QHostView *list, in_addr *local);
-
-    QMutex updateMutex;
-    HostUpdateThread updateThread;
+    InstallDialog *setupDialog = nullptr;
+    HostUpdateThread updateThread{this};
     // Whether a run is in progress or about to start, whether another was
-    // asked for meanwhile, and the setups it is to carry; only the GUI
-    // thread touches them.
+    // asked for meanwhile, and the setups it is to carry.
     bool running = false;
     bool restartPending = false;
     QList<SetupRequest> queuedRequests;
@@ -99,10 +96,8 @@ class QHostView : public QTreeWidget
     QMultiHash<QByteArray, HostItem *> rowsByMac;
 };
 
-// Fills list with the devices that answer a discovery run from local (from
-// every broadcast interface when it is the wildcard address); returns 0 once
-// the replies have been collected, -1 when no request went out.
+// Runs a discovery from local (from every broadcast interface when it is the
+// wildcard address) on the calling thread, and queues a row on list for each
+// device that answers; ends early once the calling thread is asked to stop.
+// Returns 0 once the replies have been collected, -1 when no request went out.
 int do_discover(QHostView *list, in_addr *local);
-
-extern QHostView *view;
-extern QPushButton *discoverButton;

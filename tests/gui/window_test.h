@@ -3,6 +3,7 @@
 #pragma once
 
 #include "installdialog.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 #include <QLayout>
