@@ -13,6 +13,11 @@
 # "--pause-ms 3000" for a random pause before each double-click, or
 # "--in-signal" for a double-click from inside the end-of-run signal.
 # STRESS_IMAGE_BYTES sets the size of the image (default 4 MiB).
+# STRESS_HOLD_UPLOAD=1 adds a client that connects to the accepting device's
+# install port as soon as it opens and then sends nothing: the device takes
+# one upload at a time, so the window's upload waits behind it for as long
+# as the client stays, which shows how the window copes with a device that
+# accepts the connection but never reads.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "${DEVSCOUT_BENCH_INSIDE:-}" != 1 ]; then
@@ -37,6 +42,13 @@ start_devices "$work/sim.log" \
     addr=127.1.0.1,mac=02:00:00:00:00:01,setup=1,install=1 \
     addr=127.1.0.2,mac=02:00:00:00:00:02,close-after=1000 \
     addr=127.1.0.3,mac=02:00:00:00:00:03
+
+holder_pid=
+if [ "${STRESS_HOLD_UPLOAD:-}" = 1 ]; then
+    # Reads only, so the device never sees a byte or an end of the upload.
+    socat -u TCP:127.1.0.3:53594,retry=100000,interval=0.01 - >/dev/null 2>&1 &
+    holder_pid=$!
+fi
 
 deadline=$(($(date +%s) + rounds * round_timeout + 60))
 QT_QPA_PLATFORM=offscreen "$probe" \
@@ -94,6 +106,7 @@ if [ "$status" != 0 ]; then
     echo "--- probe stderr (last 40 lines)"
     tail -n 40 "$work/probe.err"
 fi
+[ -z "$holder_pid" ] || kill "$holder_pid" 2>/dev/null || true
 if [ "$status" = 0 ]; then
     echo "stress: passed: $rounds rounds, and the window exited on close"
 else
