@@ -54,9 +54,9 @@ deadline=$(($(date +%s) + rounds * round_timeout + 60))
 QT_QPA_PLATFORM=offscreen "$probe" \
     --rounds "$rounds" --image "$work/image" --sim-log "$work/sim.log" \
     --round-timeout "$round_timeout" ${STRESS_PROBE_ARGS:-} \
-    --device 02:00:00:00:00:01 127.2.1 \
-    --device 02:00:00:00:00:02 127.2.2 \
-    --device 02:00:00:00:00:03 127.2.3 \
+    --device 02:00:00:00:00:01 198.18.1 \
+    --device 02:00:00:00:00:02 198.18.2 \
+    --device 02:00:00:00:00:03 198.18.3 \
     >"$work/probe.out" 2>"$work/probe.err" &
 probe_pid=$!
 
