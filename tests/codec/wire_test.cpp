@@ -108,6 +108,27 @@ TEST_F(Wire, NullRecordIsStillAcknowledged)
     EXPECT_EQ(device_receive(), (Bytes{3, 0x5e, 0xa1}));
 }
 
+// What a reply loop sees: 0 for a datagram to pass over, without an
+// acknowledgement, and -1 only when nothing came within the time-out.
+TEST_F(Wire, ReadResultsTellTheLoopWhetherToGoOn)
+{
+    const std::pair<Bytes, int> reads[] = {
+        {{7, 0x5e, 0xa1}, 0}, // another type
+        {{2, 0x5e, 0xa2}, 0}, // another session
+        {{2, 0x5e}, 0},       // does not decode
+    };
+    for (const auto &[datagram, result] : reads) {
+        device_send(datagram);
+        CaptureStderr();
+        EXPECT_EQ(read_discover_reply(host_, session_, nullptr), result);
+        GetCapturedStderr();
+    }
+    CaptureStderr();
+    EXPECT_EQ(read_discover_reply(host_, session_, nullptr), -1);
+    EXPECT_EQ(GetCapturedStderr(), "read_discover_packet: timeout\n");
+    EXPECT_EQ(device_receive(), Bytes{}) << "a passed-over datagram was acknowledged";
+}
+
 TEST(Socket, FailedBindLeavesNoDescriptor)
 {
     in_addr foreign;
