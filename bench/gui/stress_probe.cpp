@@ -215,6 +215,22 @@ class Stress : public QObject
         QTimer::singleShot(pause, this, [this] { startRound(); });
     }
 
+    // Types the round's address, netmask and image as a user would and
+    // presses "Setup", once the dialog that the double-click opens is up.
+    void fillDialogOnceOpen()
+    {
+        QTimer::singleShot(0, this, [this] {
+            if (QApplication::activeModalWidget() != dia) {
+                fail("the setup dialog did not open");
+                return;
+            }
+            qobject_cast<QLineEdit *>(dialogWidget(1))->setText(pendingIp);
+            qobject_cast<QLineEdit *>(dialogWidget(2))->setText("255.255.0.0");
+            qobject_cast<QLineEdit *>(dialogWidget(4))->setText(image);
+            qobject_cast<QPushButton *>(dialogWidget(5))->click();
+        });
+    }
+
     void startRound()
     {
         const Device &device = devices[round % devices.size()];
@@ -228,16 +244,7 @@ class Stress : public QObject
         expectedIp = row->text(QHostView::Ip);
         pendingIp = QString("%1.%2").arg(device.network).arg(round % 250 + 1);
         logOffset = QFile(simLog).size();
-        QTimer::singleShot(0, this, [this] {
-            if (QApplication::activeModalWidget() != dia) {
-                fail("the setup dialog did not open");
-                return;
-            }
-            qobject_cast<QLineEdit *>(dialogWidget(1))->setText(pendingIp);
-            qobject_cast<QLineEdit *>(dialogWidget(2))->setText("255.255.0.0");
-            qobject_cast<QLineEdit *>(dialogWidget(4))->setText(image);
-            qobject_cast<QPushButton *>(dialogWidget(5))->click();
-        });
+        fillDialogOnceOpen();
         armDeadline();
         view->doubleClickedItem(row, QPoint(), QHostView::Hostname);
     }
@@ -314,16 +321,7 @@ class Stress : public QObject
         }
         rowRetries = 0;
         pendingIp = QString("%1.%2").arg(device.network).arg(round % 250 + 1);
-        QTimer::singleShot(0, this, [this] {
-            if (QApplication::activeModalWidget() != dia) {
-                fail("the setup dialog did not open");
-                return;
-            }
-            qobject_cast<QLineEdit *>(dialogWidget(1))->setText(pendingIp);
-            qobject_cast<QLineEdit *>(dialogWidget(2))->setText("255.255.0.0");
-            qobject_cast<QLineEdit *>(dialogWidget(4))->setText(image);
-            qobject_cast<QPushButton *>(dialogWidget(5))->click();
-        });
+        fillDialogOnceOpen();
         std::printf("stress: round %d dialog for %s (button %s)\n", round, qPrintable(device.mac),
                     discoverButton->isEnabled() ? "enabled" : "disabled");
         std::fflush(stdout);
