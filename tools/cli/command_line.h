@@ -2,8 +2,8 @@
 // which checked values.
 #pragma once
 
-#include "device_row.h"
 #include "discover_run.h"
+#include "output.h"
 
 #include <QStringList>
 #include <netinet/ether.h>

@@ -38,18 +38,7 @@ int run_discover(const CliCommand &command)
     // The run prints nothing on stdout (its requests and acknowledgements are
     // bare headers, too short for the encoder's overflow line), so stdout
     // carries the document alone.
-    std::string out;
-    switch (command.format) {
-    case OutputFormat::Table:
-        out = format_table(collector.rows);
-        break;
-    case OutputFormat::Json:
-        out = format_json(collector.rows);
-        break;
-    case OutputFormat::Csv:
-        out = format_csv(collector.rows);
-        break;
-    }
+    const std::string out = format_rows(collector.rows, command.format);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? STATUS_OK : STATUS_FAILED;
 }
