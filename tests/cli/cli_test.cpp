@@ -8,10 +8,10 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <map>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace
 {
@@ -48,63 +48,31 @@ class CliTest : public ExchangeTest
         for (const std::string &line : sim_.lines_of("")) {
             if (line.rfind("discover session=feed ", 0) == 0)
                 break;
-            if (line.rfind("ready ", 0) != 0)
-                lines += line + "\n";
+            lines += line.rfind("ready ", 0) == 0 ? "" : line + "\n";
         }
         return lines;
     }
 };
 
-std::string bytes(int first, int last)
-{
-    std::string text;
-    for (int byte = first; byte <= last; ++byte)
-        text += static_cast<char>(byte);
-    return text;
-}
-
-// A device text given byte by byte as %xx escapes.
-std::string escaped(const std::string &text)
-{
-    std::string out;
-    for (unsigned char byte : text)
-        out += {'%', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
-    return out;
-}
-
-// Bad usage or input: exit status 2, a message naming the argument, nothing
-// sent.
+// Bad usage or input: exit status 2, a message naming the argument, nothing sent.
 TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing)
 {
     const std::pair<const char *, const char *> cases[] = {
         // command, what the message names
         {"setup zz 192.0.2.10 255.255.255.0", "MAC address 'zz'"},
         {"setup 2:0:0:0:0:1:7 192.0.2.10 255.255.255.0", "MAC address"},
-        {"setup 02:00:00:00:00:0g 192.0.2.10 255.255.255.0", "MAC address"},
         {"install 02-00-00-00-00-01 @image", "MAC address"},
-        {"setup 00:00:00:00:00:00 192.0.2.10 255.255.255.0", "MAC address '00:00:00:00:00:00'"},
         {"install 01:00:5e:00:00:01 @image", "MAC address '01:00:5e:00:00:01': a group"},
-        {"setup ff:ff:ff:ff:ff:ff 0.0.0.0 0.0.0.0 --dhcp", "MAC address 'ff:ff:ff:ff:ff:ff'"},
         {"setup 2:0:0:0:0:1 127.3.0 255.0.0.0", "IP address '127.3.0'"},
         {"setup 2:0:0:0:0:1 0.0.0.0 0.0.0.0", "IP address '0.0.0.0'"},
-        {"setup 2:0:0:0:0:1 255.255.255.255 255.255.255.0", "IP address '255.255.255.255'"},
-        {"setup 2:0:0:0:0:1 224.0.0.1 255.255.255.0", "IP address '224.0.0.1'"},
-        {"setup 2:0:0:0:0:1 127.3.0.1 255.0.0.0", "IP address '127.3.0.1'"},
-        {"setup 2:0:0:0:0:1 240.0.0.1 255.255.255.0", "IP address '240.0.0.1'"},
-        {"setup 2:0:0:0:0:1 192.0.2.0 255.255.255.0", "IP address '192.0.2.0'"},
-        {"setup 2:0:0:0:0:1 192.0.2.255 255.255.255.0 --dhcp", "IP address '192.0.2.255'"},
         {"setup 2:0:0:0:0:1 192.0.2.10 255.0.255.0", "netmask '255.0.255.0'"},
-        {"setup 2:0:0:0:0:1 192.0.2.10 0.0.0.0", "netmask '0.0.0.0'"},
         {"setup 2:0:0:0:0:1 192.0.2.10", "setup takes MAC IP NETMASK"},
         {"install 2:0:0:0:0:1 /nonexistent", "image '/nonexistent'"},
-        {"install 2:0:0:0:0:1 /tmp", "image '/tmp': not a regular file"},
         {"install 2:0:0:0:0:1 @fifo", "fifo': not a regular file"},
-        {"install 2:0:0:0:0:1 /dev/null", "image '/dev/null': not a regular file"},
         // Write-only for everyone, root included.
         {"install 2:0:0:0:0:1 /proc/sys/vm/drop_caches", "drop_caches': cannot be opened"},
         {"install 2:0:0:0:0:1 @big", "big': larger than 4294967295 bytes"},
         {"install --timeout 0 2:0:0:0:0:1 @image", "--timeout '0'"},
-        {"install --timeout -1 2:0:0:0:0:1 @image", "--timeout '-1'"},
         {"install --timeout 1.5 2:0:0:0:0:1 @image", "--timeout '1.5'"},
         {"--max-time 2147484 discover", "--max-time '2147484'"},
         {"setup --address 127.0.0 2:0:0:0:0:1 192.0.2.10 255.255.255.0", "--address '127.0.0'"},
@@ -130,200 +98,87 @@ TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing)
     EXPECT_EQ(requests_so_far(), "");
 }
 
-// Discovery output: valid for every byte a device may send. Two devices
-// carry every byte from 1 to 255 in their texts; a NUL ends one.
-const std::string HOST_1 = bytes(0x01, 0x7f), FIRMWARE_1 = bytes(0x80, 0xe0);
-const std::string HOST_2 = bytes(0xe1, 0xff), FIRMWARE_2 = "ab";
-
-// Reads table or CSV text back into bytes: UTF-8 of Latin-1 characters, no
-// raw control characters, \\ and \xHH escapes. False when it is not such text.
-bool decode(const std::string &text, std::string *out)
+// What only a real run shows: stdout carries the list alone, in the order
+// the replies came, with a device's bytes escaped and cut at a NUL, and a
+// row for each device that answers for one address (a factory default). A
+// run draws a session of its own and asks through the interfaces chosen:
+// loopback alone cannot broadcast, so by default the wildcard stands in.
+TEST_F(CliTest, DiscoverListsWhatTheChosenInterfacesHear)
 {
-    out->clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c == 0xc2 || c == 0xc3) && i + 1 < text.size() && (text[i + 1] & 0xc0) == 0x80)
-            c = static_cast<unsigned char>(((c & 0x03) << 6) | (text[++i] & 0x3f));
-        else if (c >= 0x80)
-            return false;
-        if (c < 0x20 || (c >= 0x7f && c < 0xa0))
-            return false;
-        if (c == '\\' && text.compare(i, 2, "\\\\") == 0)
-            ++i;
-        else if (c == '\\' && text.compare(i, 2, "\\x") == 0 && i + 3 < text.size())
-            c = static_cast<unsigned char>(std::stoi(text.substr((i += 3) - 1, 2), nullptr, 16));
-        *out += static_cast<char>(c);
+    ASSERT_TRUE(
+        start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=a%0ab,fw=c%00d",
+                   "addr=127.2.0.2,mac=02:aa:00:00:00:02,ip=127.2.0.1,delay=300"}));
+    const std::string cases[][3] = {
+        // command, stdout, stderr
+        {"discover --csv",
+         "ip,netmask,mac,hostname,firmware,interface,conflict\r\n"
+         "127.2.0.1,255.255.0.0,02:aa:00:00:00:01,a\\x0ab,c,,02:aa:00:00:00:02\r\n"
+         "127.2.0.1,255.0.0.0,02:aa:00:00:00:02,,,,02:aa:00:00:00:01\r\n",
+         "devscout-cli: no interface that can broadcast; asking through the default route only\n"},
+        {"--bind 127.0.0.1 discover",
+         "IP         Netmask      MAC                Hostname  Firmware  Interface  Conflict\n"
+         "127.2.0.1  255.255.0.0  02:aa:00:00:00:01  a\\x0ab    c         lo         "
+         "02:aa:00:00:00:02\n"
+         "127.2.0.1  255.0.0.0    02:aa:00:00:00:02                      lo         "
+         "02:aa:00:00:00:01\n",
+         ""},
+    };
+    for (const auto &[command, out, err] : cases) {
+        SCOPED_TRACE(command);
+        ProgramResult result = cli(command);
+        EXPECT_EQ(std::tie(result.status, result.out, result.err), std::tuple(0, out, err));
     }
-    return true;
-}
-
-// RFC 4180 records of decoded fields; false on anything the RFC forbids.
-bool parse_csv(const std::string &text, std::vector<std::vector<std::string>> *records)
-{
-    for (size_t i = 0; i < text.size();) {
-        std::vector<std::string> record;
-        for (bool more = true; more;) {
-            std::string field;
-            if (text[i] == '"') {
-                for (++i; i < text.size() && (text[i] != '"' || text[i + 1] == '"'); ++i)
-                    field += text[text[i] == '"' ? i++ : i];
-                if (i++ >= text.size())
-                    return false;
-            } else {
-                for (; i < text.size() && text[i] != ',' && text[i] != '\r'; ++i)
-                    if (text[i] == '"' || text[i] == '\n')
-                        return false;
-                    else
-                        field += text[i];
-            }
-            record.emplace_back();
-            if (!decode(field, &record.back()))
-                return false;
-            more = i < text.size() && text[i] == ',';
-            if (!more && text.compare(i, 2, "\r\n") != 0)
-                return false;
-            i += more ? 1 : 2;
-        }
-        records->push_back(record);
-    }
-    return true;
-}
-
-TEST_F(CliTest, DiscoverOutputStaysValidForEveryByte)
-{
-    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,mask=255.255.0.0,host=" +
-                               escaped(HOST_1) + ",fw=" + escaped(FIRMWARE_1),
-                           "addr=127.2.0.2,host=" + escaped(HOST_2) + ",fw=ab%00cd"}));
-
-    ProgramResult json = cli("discover --json --bind 127.0.0.1");
-    ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(json.err.find("no interface that can broadcast"), std::string::npos) << json.err;
-    // explode gives the code points: each must equal the byte it stands for.
-    ProgramResult jq = run_program(
-        {JQ_PROGRAM, "-e",
-         "sort_by(.ip) | map([.ip, .netmask, .mac, .interface, (.hostname, .firmware | explode)])"
-         " == [[\"127.2.0.1\", \"255.255.0.0\", \"02:aa:00:00:00:01\", \"lo\", [range(1; 128)],"
-         " [range(128; 225)]], [\"127.2.0.2\", \"255.0.0.0\", \"02:00:7f:02:00:02\", \"lo\","
-         " [range(225; 256)], [97, 98]]]",
-         write_file("devices.json", json.out)});
-    EXPECT_EQ(jq.status, 0) << jq.out << jq.err << json.out;
-
-    // Loopback alone cannot broadcast: the run falls back to the wildcard.
-    ProgramResult csv = cli("discover --csv");
-    ASSERT_EQ(csv.status, 0) << csv.err;
-    EXPECT_NE(csv.err.find("devscout-cli: no interface that can broadcast; asking through the "
-                           "default route only\n"),
-              std::string::npos)
-        << csv.err;
-    std::vector<std::vector<std::string>> records;
-    ASSERT_TRUE(parse_csv(csv.out, &records)) << csv.out;
-    ASSERT_EQ(records.size(), 3u) << csv.out;
-    EXPECT_EQ(records[0], (std::vector<std::string>{"ip", "netmask", "mac", "hostname", "firmware",
-                                                    "interface", "conflict"}));
-    if (records[1][0] != "127.2.0.1")
-        std::swap(records[1], records[2]);
-    EXPECT_EQ(records[1], (std::vector<std::string>{"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01",
-                                                    HOST_1, FIRMWARE_1, "", ""}));
-    EXPECT_EQ(records[2], (std::vector<std::string>{"127.2.0.2", "255.0.0.0", "02:00:7f:02:00:02",
-                                                    HOST_2, FIRMWARE_2, "", ""}));
-
-    ProgramResult table = cli("--interface lo discover");
-    ASSERT_EQ(table.status, 0) << table.err;
-    std::istringstream lines(table.out);
-    std::string all;
-    for (std::string line, decoded; std::getline(lines, line); all += decoded + "\n")
-        ASSERT_TRUE(decode(line, &decoded)) << line;
-    EXPECT_NE(all.find(HOST_1 + "  " + FIRMWARE_1 + "  lo\n"), std::string::npos) << table.out;
-    EXPECT_NE(all.find(HOST_2), std::string::npos) << table.out;
-}
-
-// Devices that answer for one address (a factory default) each get a row,
-// which names the others.
-TEST_F(CliTest, DevicesSharingAnAddressAreEachListed)
-{
-    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01",
-                           "addr=127.2.0.2,mac=02:aa:00:00:00:02,ip=127.2.0.1",
-                           "addr=127.2.0.3,mac=02:aa:00:00:00:03,ip=127.2.0.1",
-                           "addr=127.2.0.4,mac=02:aa:00:00:00:04"}));
-
-    ProgramResult json = cli("discover --json");
-    ASSERT_EQ(json.status, 0) << json.err;
-    ProgramResult jq = run_program(
-        {JQ_PROGRAM, "-e",
-         "sort_by(.mac) | map([.mac, .ip, (.conflict | sort)]) =="
-         " [[\"02:aa:00:00:00:01\", \"127.2.0.1\", [\"02:aa:00:00:00:02\", \"02:aa:00:00:00:03\"]],"
-         " [\"02:aa:00:00:00:02\", \"127.2.0.1\", [\"02:aa:00:00:00:01\", \"02:aa:00:00:00:03\"]],"
-         " [\"02:aa:00:00:00:03\", \"127.2.0.1\", [\"02:aa:00:00:00:01\", \"02:aa:00:00:00:02\"]],"
-         " [\"02:aa:00:00:00:04\", \"127.2.0.4\", []]]",
-         write_file("devices.json", json.out)});
-    EXPECT_EQ(jq.status, 0) << jq.out << jq.err << json.out;
-
-    ProgramResult csv = cli("--interface lo discover --csv");
-    ASSERT_EQ(csv.status, 0) << csv.err;
-    std::vector<std::vector<std::string>> records;
-    ASSERT_TRUE(parse_csv(csv.out, &records)) << csv.out;
-    std::map<std::string, std::set<std::string>> conflicts; // by MAC
-    for (size_t i = 1; i < records.size(); ++i) {
-        ASSERT_EQ(records[i].size(), 7u) << csv.out;
-        std::istringstream words(records[i][6]);
-        conflicts[records[i][2]] = {std::istream_iterator<std::string>(words), {}};
-    }
-    EXPECT_EQ(conflicts["02:aa:00:00:00:02"],
-              (std::set<std::string>{"02:aa:00:00:00:01", "02:aa:00:00:00:03"}));
-    EXPECT_EQ(conflicts["02:aa:00:00:00:04"], std::set<std::string>{});
-    EXPECT_EQ(conflicts.size(), 4u) << csv.out;
+    std::set<std::string> sessions;
+    for (const std::string &line : sim_.lines_of("discover "))
+        sessions.insert(log_field(line, "session"));
+    EXPECT_EQ(sessions.size(), std::size(cases));
 }
 
 // Setup and install: exit status and what the device saw.
 struct ExchangeCase {
     const char *name;
-    const char *device; // more keys of the device 02:aa:00:00:00:01 at 127.2.0.1, then
-                        // more devices
+    const char *device; // keys for 02:aa:00:00:00:01 at 127.2.0.1, more devices
     const char *command;
     int status;
     const char *kind;     // of the device's log line that shows the request; "" for none
     const char *logged;   // in that line; "upload" for the whole image
     const char *reported; // in stdout or stderr
-    int seconds;          // the command ends within; 0 when no deadline is tested
+    int seconds = 60;     // the command ends within
 };
 
 const ExchangeCase EXCHANGE_CASES[] = {
     {"SetupAccepted", "", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 0, "setup",
      "mac=02:aa:00:00:00:01 ip=192.0.2.10 netmask=255.255.255.0 dhcp=0 result=2",
-     "setup of 02:aa:00:00:00:01 (127.2.0.1): success", 0},
+     "setup of 02:aa:00:00:00:01 (127.2.0.1): success"},
     {"SetupDhcp", "", "setup 2:AA:0:0:0:1 0.0.0.0 0.0.0.0 --dhcp", 0, "setup",
-     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success", 0},
-    {"SetupBehindTakenAddress", ",ip=127.1.0.1", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0",
-     0, "setup", "result=2 device=127.2.0.1", "success", 0},
+     "ip=0.0.0.0 netmask=0.0.0.0 dhcp=1 result=2 device=127.2.0.1", "success"},
     {"SetupRefused", ",setup=1", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1, "setup",
-     "result=1 device=127.2.0.1", "refused: setup forbidden", 0},
-    // Its quick success, for whatever MAC is asked, must not stand in for
-    // the device's refusal.
-    {"SetupImpostorIgnored", ",setup=1,delay=300 addr=127.2.0.9,claim=echo",
-     "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1, "setup", "result=1 device=127.2.0.1",
-     "02:aa:00:00:00:01 (127.2.0.1) refused: setup forbidden", 0},
+     "result=1 device=127.2.0.1", "refused: setup forbidden"},
+    {"SetupNoneAtAddress", "",
+     "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0 --address 127.0.0.4", 1, "", "",
+     "no device with MAC 02:aa:00:00:00:01 at 127.0.0.4"},
     {"SetupUnanswered", ",setup=none", "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1,
-     "setup", "device=127.2.0.1", "no reply", 0},
-    {"SetupUnknownMac", "", "setup 02:bb:00:00:00:01 192.0.2.10 255.255.255.0", 1, "", "",
-     "no device with MAC 02:bb:00:00:00:01", 0},
-    {"InstallSent", "", "--interface lo install 02:aa:00:00:00:01 @100000", 0, "upload", "upload",
-     "image sent, 100000 bytes", 0},
-    {"InstallEmptyImage", "", "install 02:aa:00:00:00:01 @0", 0, "upload", "upload",
-     "image sent, 0 bytes", 0},
+     "setup", "device=127.2.0.1", "no reply"},
+    // A clone answers with the MAC too: nothing is sent until --address picks one,
+    // by its reply's source or the address it reports; the other, quicker, is not heard.
+    {"CloneRefused", " addr=127.2.0.2,mac=02:aa:00:00:00:01",
+     "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", 1, "", "",
+     "02:aa:00:00:00:01 is answered by 2 devices: 127.2.0.1, 127.2.0.2; pick one with --address"},
+    {"ClonePickedByItsAddress",
+     ",setup=1 addr=127.2.0.2,mac=02:aa:00:00:00:01,ip=198.18.0.3,delay=300",
+     "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0 --address 198.18.0.3", 0, "setup",
+     "ip=192.0.2.10", "setup of 02:aa:00:00:00:01 (127.2.0.2): success"},
+    {"ClonePickedByItsSource", ",install=1 addr=127.2.0.2,mac=02:aa:00:00:00:01,delay=300",
+     "--interface lo install 02:aa:00:00:00:01 @1000 --address 127.2.0.2", 0, "upload", "upload",
+     "install on 02:aa:00:00:00:01 (127.2.0.2): image sent, 1000 bytes"},
     {"InstallRefused", ",install=1", "install 02:aa:00:00:00:01 @1000", 1, "install", "result=1",
-     "refused: install forbidden", 0},
-    {"InstallCutShort", ",close-after=1000", "install 02:aa:00:00:00:01 @8388608", 1, "upload",
-     "received=1000", "upload failed after", 0},
+     "refused: install forbidden"},
     {"InstallReset", ",reset-after=100000", "install 02:aa:00:00:00:01 @8388608", 1, "upload",
-     "received=100000 fnv1a=", "of 8388608 bytes: Connection reset by peer", 0},
+     "received=100000 fnv1a=", "of 8388608 bytes: Connection reset by peer"},
     // Larger than the device's receive buffers, so that the stall shows.
     // Without --timeout the upload would wait 30 s.
     {"InstallStalled", ",stall-after=100000", "install 02:aa:00:00:00:01 @16777216 --timeout 1", 1,
      "upload", "received=100000", "device stopped reading after", 15},
-    {"InstallPortClosed", ",install-port=closed", "install 02:aa:00:00:00:01 @1000", 1, "install",
-     "result=2", "cannot connect to the install port: Connection refused", 0},
-    // 1 s of discovery, 1 s for the device to open its port, 1 s to connect;
-    // the default deadline alone would take 5 s.
     {"InstallPortBlackholed", ",install-port=blackhole",
      "--max-time 1 install 02:aa:00:00:00:01 @1000 --timeout 1", 1, "install", "result=2",
      "cannot connect to the install port: Connection timed out", 6},
@@ -347,9 +202,7 @@ TEST_P(SetupInstallTest, EndsWithTheDevicesAnswer)
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
     EXPECT_NE((result.out + result.err).find(c.reported), std::string::npos)
         << result.out << result.err;
-    if (c.seconds != 0) {
-        EXPECT_LT(seconds, c.seconds);
-    }
+    EXPECT_LT(seconds, c.seconds);
 
     const std::string n = std::to_string(image.size());
     const std::string logged = std::string(c.logged) != "upload"
@@ -383,43 +236,6 @@ INSTANTIATE_TEST_SUITE_P(Cli, SetupInstallTest,
                              return std::string(EXCHANGE_CASES[info.param].name);
                          });
 
-// Two devices answer with one MAC: nothing goes to either until --address
-// picks one, by the address its reply came from or the one it reports. The
-// other answers every request first and must not be heard.
-TEST_F(CliTest, CloneIsRefusedUntilAddressPicksOne)
-{
-    ASSERT_TRUE(start_sim({"addr=127.0.0.2,mac=02:aa:00:00:00:01,setup=1",
-                           "addr=127.0.0.3,mac=02:aa:00:00:00:01,ip=198.18.0.3,delay=300"}));
-    const std::string setup = "setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0";
-    ProgramResult refused = cli(setup);
-    EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
-    EXPECT_NE(refused.err.find("devscout-cli: 02:aa:00:00:00:01 is answered by 2 devices: "
-                               "127.0.0.2, 127.0.0.3; pick one with --address"),
-              std::string::npos)
-        << refused.err;
-    const std::string requests = requests_so_far();
-    EXPECT_EQ(requests.find("setup "), std::string::npos) << requests;
-
-    ProgramResult none = cli(setup + " --address 127.0.0.4");
-    EXPECT_EQ(none.status, 1) << none.out << none.err;
-    EXPECT_NE(none.err.find("no device with MAC 02:aa:00:00:00:01 at 127.0.0.4"), std::string::npos)
-        << none.err;
-
-    ProgramResult by_ip = cli(setup + " --address 198.18.0.3");
-    EXPECT_EQ(by_ip.status, 0) << by_ip.out << by_ip.err;
-    EXPECT_NE(by_ip.out.find("setup of 02:aa:00:00:00:01 (127.0.0.3): success"), std::string::npos)
-        << by_ip.out;
-
-    write_file("1000", image_bytes(1000));
-    ProgramResult by_source = cli("install 02:aa:00:00:00:01 @1000 --address 127.0.0.3");
-    EXPECT_EQ(by_source.status, 0) << by_source.out << by_source.err;
-    sim_.wait_for("upload ");
-    const std::vector<std::string> uploads = sim_.lines_of("upload ");
-    ASSERT_EQ(uploads.size(), 1u);
-    EXPECT_EQ(log_field(uploads[0], "device"), "127.0.0.3") << uploads[0];
-    EXPECT_EQ(log_field(uploads[0], "status"), "complete") << uploads[0];
-}
-
 // Replies that repeat forever, valid or not, and junk datagrams bring no new
 // device: the run ends 2 s after the last one that did. Devices that keep
 // coming end it at --max-time. Without either, it would last 30 s.
@@ -428,15 +244,11 @@ TEST_F(CliTest, ChatterDoesNotKeepADiscoveryRunning)
     ASSERT_TRUE(start_sim({"addr=127.2.0.1,repeat=20", "addr=127.2.0.2,repeat=20,session=other",
                            "addr=127.2.0.3,repeat=20,reply=malformed", "addr=127.2.0.4,flood=50"}));
     double seconds = 0;
-    ProgramResult chatter = cli("discover --json", &seconds);
+    ProgramResult chatter = cli("discover --csv", &seconds);
     EXPECT_EQ(chatter.status, 0) << chatter.err;
     EXPECT_LT(seconds, 15);
     // Thousands of junk lines would drown the command's own; --verbose shows them.
     EXPECT_EQ(chatter.err.find("read_discover"), std::string::npos) << chatter.err;
-    ProgramResult jq =
-        run_program({JQ_PROGRAM, "-e", "map(.ip) | sort == [\"127.2.0.1\", \"127.2.0.4\"]",
-                     write_file("devices.json", chatter.out)});
-    EXPECT_EQ(jq.status, 0) << chatter.out;
     ASSERT_TRUE(sim_.stop());
 
     ASSERT_TRUE(sim_.start(path("sim2.log"), {"--devices", "300", "--delay-max", "30000"}));
@@ -445,19 +257,6 @@ TEST_F(CliTest, ChatterDoesNotKeepADiscoveryRunning)
     EXPECT_LT(seconds, 15);
     EXPECT_NE(capped.err.find("stopped at the run's limit of 2000 ms"), std::string::npos)
         << capped.err;
-}
-
-// The library draws each process's session identifiers afresh: runs one
-// after the other must not take each other's replies.
-TEST_F(CliTest, EachRunHasItsOwnSession)
-{
-    ASSERT_TRUE(start_sim({"--devices", "1"}));
-    EXPECT_EQ(cli("--max-time 1 discover").status, 0);
-    EXPECT_EQ(cli("--max-time 1 discover").status, 0);
-    std::set<std::string> sessions;
-    for (const std::string &line : sim_.lines_of("discover "))
-        sessions.insert(log_field(line, "session"));
-    EXPECT_EQ(sessions.size(), 2u);
 }
 
 } // namespace

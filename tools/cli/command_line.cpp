@@ -92,8 +92,7 @@ bool read_values(const QStringList &values, CliCommand *command, int *exit_statu
 {
     if (command->kind == CommandKind::Discover)
         return true;
-    command->mac_arg = values[0].toStdString();
-    if (!parse_mac(command->mac_arg, &command->mac))
+    if (!parse_mac(values[0].toStdString(), &command->mac))
         return bad_value("MAC address", values[0],
                          "expected six hex bytes such as 02:00:00:00:00:01", exit_status);
     if (const char *problem = check_device_mac(command->mac))

@@ -2,8 +2,8 @@
 // which checked values.
 #pragma once
 
-#include "device_row.h"
 #include "discover_run.h"
+#include "output.h"
 
 #include <QStringList>
 #include <netinet/ether.h>
@@ -26,7 +26,6 @@ struct CliCommand {
     int max_run_ms = DEFAULT_MAX_RUN_MS; // --max-time
     int timeout_ms = 0;                  // --timeout; 0 keeps the protocol's deadlines
     in_addr address{};                   // --address; 0.0.0.0 when not given
-    std::string mac_arg;                 // the MAC as typed, for messages
     ether_addr mac{};
     in_addr ipaddr{};
     in_addr netmask{};

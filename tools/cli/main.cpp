@@ -1,6 +1,4 @@
-#include "command_line.h"
-#include "discover_command.h"
-#include "exchange_command.h"
+#include "commands.h"
 
 #include "discover.h"
 
@@ -32,13 +30,5 @@ int main(int argc, char **argv)
     if (!parse_command_line(QCoreApplication::arguments(), &command, &exit_status))
         return exit_status;
     discover_set_line_handler(command.verbose ? protocol_line_to_stderr : drop_protocol_line);
-    switch (command.kind) {
-    case CommandKind::Discover:
-        return run_discover(command);
-    case CommandKind::Setup:
-        return run_setup(command);
-    case CommandKind::Install:
-        return run_install(command);
-    }
-    return STATUS_USAGE;
+    return run_command(command);
 }

@@ -1,8 +1,9 @@
 #include "values.h"
 
+#include "text.h"
+
 #include <arpa/inet.h>
 #include <cstdint>
-#include <cstdio>
 
 static int hex_digit(char c)
 {
@@ -45,15 +46,12 @@ bool parse_ipv4(const std::string &text, in_addr *addr)
 
 std::string mac_text(const ether_addr &mac)
 {
-    char text[18];
-    const uint8_t *b = mac.ether_addr_octet;
-    std::snprintf(text, sizeof(text), "%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4],
-                  b[5]);
-    return text;
+    char text[MAC_TEXT_SIZE];
+    return format_mac(mac, MacForm::Padded, text);
 }
 
 std::string ipv4_text(const in_addr &addr)
 {
     char text[INET_ADDRSTRLEN];
-    return inet_ntop(AF_INET, &addr, text, sizeof(text));
+    return format_ipv4(addr, text);
 }

@@ -1,6 +1,6 @@
 // The text forms of MAC and IPv4 addresses, as a user types them and as the
-// command line prints them. Whether a value will do for a device is the
-// protocol's checks.h.
+// command line prints them (the protocol's text.h, as strings). Whether a
+// value will do for a device is the protocol's checks.h.
 #pragma once
 
 #include <netinet/ether.h>

@@ -1,19 +1,109 @@
-#include "exchange_command.h"
+#include "commands.h"
 
 #include "discover_run.h"
 #include "progress_bar.h"
-#include "select_interfaces.h"
 #include "values.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <unistd.h>
 
 namespace
 {
+
+// The local addresses the discovery sockets bind to: from --interface or
+// --bind, or every interface when neither is given, saying so when none can
+// broadcast and the wildcard stands in. False after printing which argument
+// names nothing on this machine.
+bool select_interfaces(const CliCommand &command, std::vector<DiscoverInterface> *out)
+{
+    if (command.interface_name.empty() && command.bind.empty()) {
+        *out = default_discover_interfaces();
+        if (out->size() == 1 && is_wildcard(out->front()))
+            print_cli_error(
+                "no interface that can broadcast; asking through the default route only");
+        return true;
+    }
+    in_addr wanted{};
+    if (!command.bind.empty()) {
+        if (!parse_ipv4(command.bind, &wanted)) {
+            print_cli_error("bad --bind address '" + command.bind +
+                            "': expected a dotted IPv4 address; nothing sent");
+            return false;
+        }
+        if (wanted.s_addr == INADDR_ANY) {
+            out->push_back(DiscoverInterface{});
+            return true;
+        }
+    }
+    std::vector<LocalAddress> locals;
+    if (list_local_addresses(&locals) < 0) {
+        // The protocol's own line is shown only with --verbose.
+        print_cli_error(std::string("cannot list the local addresses: ") + std::strerror(errno));
+        return false;
+    }
+    if (!command.interface_name.empty()) {
+        for (const LocalAddress &local : locals)
+            if (command.interface_name == local.where.name)
+                out->push_back(local.where);
+        if (out->empty())
+            print_cli_error(
+                "--interface '" + command.interface_name +
+                "': no interface of that name is up with an IPv4 address; nothing sent");
+        return !out->empty();
+    }
+    for (const LocalAddress &local : locals) {
+        if (local.where.addr.s_addr == wanted.s_addr) {
+            out->push_back(local.where);
+            return true;
+        }
+    }
+    print_cli_error("--bind '" + command.bind +
+                    "': no interface that is up has this address; nothing sent");
+    return false;
+}
+
+// One whole discovery run on the command's interfaces: STATUS_OK, or how the
+// program ends after a line that says why it could not run.
+int run_discovery(const CliCommand &command, DiscoverSink *sink)
+{
+    std::vector<DiscoverInterface> interfaces;
+    if (!select_interfaces(command, &interfaces))
+        return STATUS_USAGE;
+    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), sink,
+                     command.max_run_ms) < 0) {
+        print_cli_error("the discovery could not run on any interface");
+        return STATUS_FAILED;
+    }
+    return STATUS_OK;
+}
+
+class RowCollector : public DiscoverSink
+{
+  public:
+    void found(const DiscoveredDevice &device) override
+    {
+        rows.push_back({device.entry, device.where.name, ""});
+    }
+
+    std::vector<DeviceRow> rows;
+};
+
+int run_discover(const CliCommand &command)
+{
+    RowCollector collector;
+    if (const int status = run_discovery(command, &collector); status != STATUS_OK)
+        return status;
+    mark_conflicts(&collector.rows);
+    // The protocol's lines never go to stdout (main), so it carries the
+    // document alone.
+    const std::string out = format_rows(collector.rows, command.format);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? STATUS_OK : STATUS_FAILED;
+}
 
 // Collects every device that answers with the MAC over the whole run, so
 // that a clone gets its chance to answer too.
@@ -69,9 +159,6 @@ const DiscoveredDevice *pick_device(const CliCommand &command,
     return &matches->front();
 }
 
-using Exchange =
-    std::function<void(const DiscoverInterface &, const ExchangeOptions &, ExchangeReport *)>;
-
 // One line for how the exchange with the device at source ended; failures on
 // stderr.
 int report_outcome(const CliCommand &command, in_addr source, const ExchangeReport &report)
@@ -124,18 +211,14 @@ int report_outcome(const CliCommand &command, in_addr source, const ExchangeRepo
     return STATUS_FAILED;
 }
 
-int run_exchange(const CliCommand &command, const Exchange &exchange)
+// Finds the one device that answers with the MAC (the one at --address
+// among several) and runs the exchange with it alone, from the interface
+// that heard it.
+int run_exchange(const CliCommand &command)
 {
-    std::vector<DiscoverInterface> interfaces;
-    if (select_interfaces(command, &interfaces) < 0)
-        return STATUS_USAGE;
-
     MacLocator locator(command.mac);
-    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &locator,
-                     command.max_run_ms) < 0) {
-        print_cli_error("the discovery could not run on any interface");
-        return STATUS_FAILED;
-    }
+    if (const int status = run_discovery(command, &locator); status != STATUS_OK)
+        return status;
     const DiscoveredDevice *device = pick_device(command, &locator.matches);
     if (device == nullptr)
         return STATUS_FAILED;
@@ -146,30 +229,24 @@ int run_exchange(const CliCommand &command, const Exchange &exchange)
     options.stall_timeout_ms = command.timeout_ms;
     options.connect_timeout_ms = command.timeout_ms;
     ExchangeReport report{};
-    exchange(device->where, options, &report);
-    return report_outcome(command, device->source, report);
-}
-
-} // namespace
-
-int run_setup(const CliCommand &command)
-{
-    return run_exchange(command, [&](const DiscoverInterface &where, const ExchangeOptions &options,
-                                     ExchangeReport *report) {
-        do_setup_report(&where.addr, &command.mac, &command.ipaddr, &command.netmask,
-                        command.dhcp ? 1 : 0, &options, report);
-    });
-}
-
-int run_install(const CliCommand &command)
-{
-    return run_exchange(command, [&](const DiscoverInterface &where, ExchangeOptions options,
-                                     ExchangeReport *report) {
+    if (command.kind == CommandKind::Setup) {
+        do_setup_report(&device->where.addr, &command.mac, &command.ipaddr, &command.netmask,
+                        command.dhcp ? 1 : 0, &options, &report);
+    } else {
         ProgressBar bar(stderr);
         if (isatty(STDERR_FILENO)) {
             options.progress = &ProgressBar::hook;
             options.context = &bar;
         }
-        do_install_report(&where.addr, &command.mac, command.image.c_str(), &options, report);
-    });
+        do_install_report(&device->where.addr, &command.mac, command.image.c_str(), &options,
+                          &report);
+    }
+    return report_outcome(command, device->source, report);
+}
+
+} // namespace
+
+int run_command(const CliCommand &command)
+{
+    return command.kind == CommandKind::Discover ? run_discover(command) : run_exchange(command);
 }
