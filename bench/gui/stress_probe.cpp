@@ -184,6 +184,18 @@ class Stress : public QObject
         std::fflush(stdout);
     }
 
+    // The discovery at start must list every device before rounds begin.
+    bool firstRunListedAll(int rows)
+    {
+        if (rows == devices.size())
+            return true;
+        fail(QString("the first discovery listed %1 rows of %2 devices")
+                 .arg(rows)
+                 .arg(devices.size()));
+        close();
+        return false;
+    }
+
     void runEnded(int rows)
     {
         if (overlapMs >= 0) {
@@ -192,13 +204,8 @@ class Stress : public QObject
         }
         deadline.stop();
         if (round < 0) {
-            if (rows != devices.size()) {
-                fail(QString("the first discovery listed %1 rows of %2 devices")
-                         .arg(rows)
-                         .arg(devices.size()));
-                close();
+            if (!firstRunListedAll(rows))
                 return;
-            }
         } else {
             checkRound(rows);
         }
@@ -259,13 +266,8 @@ class Stress : public QObject
     {
         if (round < 0) {
             deadline.stop();
-            if (rows != devices.size()) {
-                fail(QString("the first discovery listed %1 rows of %2 devices")
-                         .arg(rows)
-                         .arg(devices.size()));
-                close();
+            if (!firstRunListedAll(rows))
                 return;
-            }
             round = 0;
             logOffset = 0;
             deadline.start(roundTimeoutMs * rounds);
