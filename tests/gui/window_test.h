@@ -1,47 +1,50 @@
-// What the window tests share: capturing trace and report lines, and driving
-// the setup dialog the way a user does.
+// What the window tests share: rows for made-up devices, and driving the
+// setup dialog the way a user does.
 #pragma once
 
 #include "installdialog.h"
 #include "mainwindow.h"
+#include "qhostview.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLayout>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
-#include <cstdio>
+#include <arpa/inet.h>
+#include <cstring>
 #include <functional>
-#include <unistd.h>
+#include <netinet/ether.h>
 
-// Sends what is written to fd into a file until destroyed.
-class OutputCapture
+inline DiscoverEntry device(const char *ip, const char *mac, const char *netmask = "255.255.255.0",
+                            const char *host = "", const char *firmware = "")
 {
-  public:
-    explicit OutputCapture(int fd) : fd(fd), saved(dup(fd))
-    {
-        file.open();
-        std::fflush(nullptr);
-        dup2(file.handle(), fd);
-    }
-    ~OutputCapture()
-    {
-        std::fflush(nullptr);
-        dup2(saved, fd);
-        close(saved);
-    }
-    QByteArray text()
-    {
-        std::fflush(nullptr);
-        file.seek(0);
-        return file.readAll();
-    }
+    DiscoverEntry entry{};
+    inet_pton(AF_INET, ip, &entry.ipaddr);
+    inet_pton(AF_INET, netmask, &entry.netmask);
+    ether_aton_r(mac, &entry.mac);
+    std::strncpy(entry.hostname, host, sizeof(entry.hostname) - 1);
+    std::strncpy(entry.firmware, firmware, sizeof(entry.firmware) - 1);
+    return entry;
+}
 
-  private:
-    int fd;
-    int saved;
-    QTemporaryFile file;
-};
+// Lists a row for a device at ip, as a run that heard it from there would,
+// and returns it.
+inline QTreeWidgetItem *listDevice(const char *ip, const char *mac,
+                                   const char *netmask = "255.255.255.0")
+{
+    const DiscoverEntry entry = device(ip, mac, netmask);
+    view->add_item(&entry, nullptr, &entry.ipaddr);
+    return view->topLevelItem(view->topLevelItemCount() - 1);
+}
+
+inline QStringList columnTexts(int column)
+{
+    QStringList texts;
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        texts << view->topLevelItem(row)->text(column);
+    return texts;
+}
 
 // The dialog's widgets from the top: label, IP, netmask, DHCP, file, button.
 inline QWidget *dialogWidget(int position)
@@ -52,11 +55,12 @@ inline QWidget *dialogWidget(int position)
 inline const QStringList prompts = {"Enter new IP", "Enter new netmask",
                                     "Enter file to be uploaded"};
 
-// Types texts into the IP, netmask and file fields.
-inline void setDialogFields(const QStringList &texts)
+// Types texts into the IP, netmask and file fields, and sets the DHCP box.
+inline void setDialogFields(const QStringList &texts, bool dhcp = false)
 {
     for (int i = 0; i < 3; ++i)
         qobject_cast<QLineEdit *>(dialogWidget(i < 2 ? i + 1 : 4))->setText(texts[i]);
+    qobject_cast<QCheckBox *>(dialogWidget(3))->setChecked(dhcp);
 }
 
 // Runs handle on the setup dialog if the next pass of an event loop finds it
@@ -66,14 +70,5 @@ inline void onDialog(QObject *context, std::function<void()> handle)
     QTimer::singleShot(0, context, [handle] {
         if (QApplication::activeModalWidget() == dia)
             handle();
-    });
-}
-
-// Types fields into the dialog and presses "Setup", once it is shown.
-inline void acceptDialog(QObject *context, const QStringList &fields)
-{
-    onDialog(context, [fields] {
-        setDialogFields(fields);
-        QTest::mouseClick(dialogWidget(5), Qt::LeftButton);
     });
 }
