@@ -1,25 +1,110 @@
-// The host list and the setup dialog, offscreen and without devices.
+// The window, offscreen: the host list and the setup dialog, and the runs,
+// setups and installs they start against simulated devices on loopback.
+#include "installdialog.h"
+#include "mainwindow.h"
+#include "qhostview.h"
+#include "ready_pipe.h"
 #include "setuprequest.h"
-#include "window_test.h"
 
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QMenu>
-#include <QPushButton>
-#include <QTemporaryDir>
+#include <QtTest>
+#include <QtWidgets>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <net/if.h>
+#include <netinet/ether.h>
+#include <sys/prctl.h>
 
 namespace
 {
 
-// A point inside the cell that stays in sight however wide the column is.
-QPoint cellPoint(int row, int column)
+// The simulated devices, serving in this namespace until destroyed; they log
+// to their standard output.
+class SimDevices : public QProcess
 {
-    const QRect cell = view->visualRect(view->model()->index(row, column));
-    return QPoint(cell.left() + 5, cell.center().y());
+  public:
+    ~SimDevices() override
+    {
+        terminate();
+        waitForFinished();
+    }
+
+    // Call only where onlyLoopback() holds, which the test case checks first.
+    bool start(const QStringList &devices)
+    {
+        ReadyPipe ready;
+        if (!ready.open())
+            return false;
+        const int fd = ready.out.get();
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Gone with the test, even when the test dies; the pipe's write end
+        // alone is passed on.
+        setChildProcessModifier([fd] {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            fcntl(fd, F_SETFD, 0);
+        });
+        QProcess::start(SIMDEVICE,
+                        QStringList{"--i-am-in-a-namespace", "--ready-fd", QString::number(fd)} +
+                            devices);
+        return ready.wait();
+    }
+
+    // Whether a line logged so far matches pattern.
+    bool logged(const QString &pattern)
+    {
+        log += QString::fromLatin1(readAllStandardOutput());
+        return QRegularExpression(pattern, QRegularExpression::MultilineOption)
+            .match(log)
+            .hasMatch();
+    }
+
+    QString log;
+};
+
+bool onlyLoopback()
+{
+    struct if_nameindex *names = if_nameindex();
+    bool only = names != nullptr && names[0].if_index != 0 &&
+                QByteArray(names[0].if_name) == "lo" && names[1].if_index == 0;
+    if_freenameindex(names);
+    return only;
+}
+
+// What every run says first here, where only loopback is up.
+const QString fallbackNote =
+    "No network interface can broadcast: asked through the default route only";
+const QStringList prompts = {"Enter new IP", "Enter new netmask", "Enter file to be uploaded"};
+
+DiscoverEntry device(const char *ip, const char *mac, const char *netmask = "255.255.255.0",
+                     const char *host = "", const char *firmware = "")
+{
+    DiscoverEntry entry{};
+    inet_pton(AF_INET, ip, &entry.ipaddr);
+    inet_pton(AF_INET, netmask, &entry.netmask);
+    ether_aton_r(mac, &entry.mac);
+    std::strncpy(entry.hostname, host, sizeof(entry.hostname) - 1);
+    std::strncpy(entry.firmware, firmware, sizeof(entry.firmware) - 1);
+    return entry;
+}
+
+// Lists a row for a device at ip, as a run that heard it from there would,
+// and returns it.
+QTreeWidgetItem *listDevice(const char *ip, const char *mac, const char *netmask = "255.255.255.0")
+{
+    const DiscoverEntry entry = device(ip, mac, netmask);
+    view->add_item(&entry, nullptr, &entry.ipaddr);
+    return view->topLevelItem(view->topLevelItemCount() - 1);
+}
+
+QStringList columnTexts(int column)
+{
+    QStringList texts;
+    for (int row = 0; row < view->topLevelItemCount(); ++row)
+        texts << view->topLevelItem(row)->text(column);
+    return texts;
 }
 
 } // namespace
@@ -28,22 +113,57 @@ class TestWindow : public QObject
 {
     Q_OBJECT
 
-    QWidget box;
+    std::unique_ptr<QWidget> box;
     QTemporaryDir dir;
+    const QString small = dir.filePath("small"), large = dir.filePath("large");
 
     QString path(const char *name) const { return dir.filePath(name); }
+    QLabel *statusLine() { return box->findChild<QLabel *>("statusLine"); }
+    QPushButton *cancelButton() { return box->findChild<QPushButton *>("cancelButton"); }
+    // The dialog's widgets from the top: label, IP, netmask, DHCP, file, button.
+    QWidget *dialogWidget(int position) { return dia->layout()->itemAt(position)->widget(); }
     QByteArray browserCalls()
     {
         QFile log(path("kfmclient.log"));
         return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
     }
 
+    // Types texts into the IP, netmask and file fields, and sets the DHCP box.
+    void setDialogFields(const QStringList &texts, bool dhcp = false)
+    {
+        for (int i = 0; i < 3; ++i)
+            qobject_cast<QLineEdit *>(dialogWidget(i < 2 ? i + 1 : 4))->setText(texts[i]);
+        qobject_cast<QCheckBox *>(dialogWidget(3))->setChecked(dhcp);
+    }
+
+    // Runs handle on the setup dialog if the next pass of an event loop finds
+    // it shown modally; the dialog's own exec loop is such a pass.
+    void onDialog(std::function<void()> handle)
+    {
+        QTimer::singleShot(0, this, [handle] {
+            if (QApplication::activeModalWidget() == dia)
+                handle();
+        });
+    }
+
+    // Opens the setup dialog of row and accepts it with fields.
+    void acceptOn(QTreeWidgetItem *row, const QStringList &fields)
+    {
+        onDialog([this, fields] {
+            setDialogFields(fields);
+            QTest::mouseClick(dialogWidget(5), Qt::LeftButton);
+        });
+        view->doubleClickedItem(row, QPoint(), QHostView::Hostname);
+    }
+
   private slots:
     void initTestCase()
     {
-        setup_main_window(box);
-        box.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY2(onlyLoopback(), "not in a private network namespace: run through netns-run");
+        for (const auto &[file, size] : {std::pair(small, 5000), std::pair(large, 16 << 20)}) {
+            QFile image(file);
+            QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(size, 'i')) == size);
+        }
         // A stand-in browser launcher that records its arguments.
         QFile script(path("kfmclient"));
         QVERIFY(script.open(QIODevice::WriteOnly));
@@ -53,11 +173,14 @@ class TestWindow : public QObject
         qputenv("PATH", dir.path().toLocal8Bit() + ":" + qgetenv("PATH"));
     }
 
+    // A window of its own for each case.
     void init()
     {
-        view->purge_items();
+        box = std::make_unique<QWidget>();
+        setup_main_window(*box);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
         QFile::remove(path("kfmclient.log"));
-        setDialogFields(prompts);
     }
 
     void doubleClickInFileFieldOpensChooser()
@@ -66,14 +189,13 @@ class TestWindow : public QObject
         dia->show();
         QTimer::singleShot(0, this, [this] {
             if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                files->findChild<QLineEdit *>("fileNameEdit")->setText(path("kfmclient"));
+                files->findChild<QLineEdit *>("fileNameEdit")->setText(small);
                 static_cast<QDialog *>(files)->accept();
             }
         });
         QTest::mouseDClick(field, Qt::LeftButton, {}, QPoint(5, field->height() / 2));
-        QCOMPARE(field->text(), path("kfmclient"));
+        QCOMPARE(field->text(), small);
         QVERIFY(!field->hasSelectedText());
-        dia->hide();
     }
 
     // What the dialog's fields ask of a device, and what is refused before
@@ -87,37 +209,27 @@ class TestWindow : public QObject
         // for an install; and what the problem line holds ("" for none).
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("problem");
-        const QString mac = "0:a:95:1:2b:ff", ip = "198.18.0.5", image = path("kfmclient");
-        QTest::newRow("prompts only") << mac << prompts << false << "-"
-                                      << "";
-        QTest::newRow("DHCP alone") << mac << prompts << true << "0.0.0.0 0.0.0.0 1"
-                                    << "";
+        const QString mac = "0:a:95:1:2b:ff", ip = "198.18.0.5", none;
+        QTest::newRow("prompts only") << mac << prompts << false << "-" << none;
+        QTest::newRow("DHCP alone") << mac << prompts << true << "0.0.0.0 0.0.0.0 1" << none;
         QTest::newRow("DHCP with an address")
-            << mac << QStringList{ip, "", ""} << true << "198.18.0.5 0.0.0.0 1"
-            << "";
-        QTest::newRow("setup and install") << mac << QStringList{ip, " 255.255.0.0 ", image}
-                                           << false << "198.18.0.5 255.255.0.0 0 + image"
-                                           << "";
-        QTest::newRow("address without netmask") << mac << QStringList{ip, "", ""} << false << "-"
-                                                 << "both";
-        QTest::newRow("short address")
-            << mac << QStringList{"198.18.0", "255.0.0.0", ""} << true << "-"
-            << "IP field";
-        QTest::newRow("netmask text") << mac << QStringList{ip, "mask", ""} << false << "-"
-                                      << "netmask field";
-        QTest::newRow("netmask with a gap")
-            << mac << QStringList{ip, "255.0.255.0", ""} << false << "-"
-            << "netmask field";
+            << mac << QStringList{ip, "", ""} << true << "198.18.0.5 0.0.0.0 1" << none;
+        QTest::newRow("setup and install") << mac << QStringList{ip, " 255.255.0.0 ", small}
+                                           << false << "198.18.0.5 255.255.0.0 0 + image" << none;
+        QTest::newRow("address without netmask")
+            << mac << QStringList{ip, "", ""} << false << "-" << QString("both");
+        QTest::newRow("short address") << mac << QStringList{"198.18.0", "255.0.0.0", ""} << true
+                                       << "-" << QString("IP field");
+        QTest::newRow("netmask with a gap") << mac << QStringList{ip, "255.0.255.0", ""} << false
+                                            << "-" << QString("netmask field");
         QTest::newRow("subnet broadcast")
             << mac << QStringList{"198.18.0.255", "255.255.255.0", ""} << false << "-"
-            << "IP field (\"198.18.0.255\"): the broadcast address of its subnet";
+            << QString("IP field (\"198.18.0.255\"): the broadcast address of its subnet");
         QTest::newRow("missing image, setup still sent")
             << mac << QStringList{ip, "255.0.0.0", path("missing")} << false
-            << "198.18.0.5 255.0.0.0 0"
-            << "file field";
-        QTest::newRow("group MAC")
-            << "1:0:5e:0:0:1" << QStringList{ip, "255.0.0.0", image} << false << "-"
-            << "the MAC";
+            << "198.18.0.5 255.0.0.0 0" << QString("file field");
+        QTest::newRow("group MAC") << "1:0:5e:0:0:1" << QStringList{ip, "255.0.0.0", small} << false
+                                   << "-" << QString("the MAC");
     }
 
     void request()
@@ -146,44 +258,35 @@ class TestWindow : public QObject
                  qPrintable(line));
     }
 
-    // Outcomes the exchanges against the simulated devices do not reach. An
-    // upload's figures are acked of size; the whole image counts as sent, so
-    // that words built from the sent count show.
-    void describe_data()
-    {
-        QTest::addColumn<bool>("install");
-        QTest::addColumn<ExchangeReport>("report");
-        QTest::addColumn<QString>("words");
-        const auto row = [](bool install, ExchangeStage stage, int result, int error,
-                            const char *words, uint64_t acked = 0, uint64_t size = 0) {
-            QTest::newRow(words) << install
-                                 << ExchangeReport{stage, result, error, {}, size, size, acked}
-                                 << words;
-        };
-        row(false, STAGE_REFUSED, 0, 0, "an answer without a valid result (0)");
-        row(false, STAGE_SOCKET, 0, EACCES, "could not open a socket: Permission denied");
-        row(false, STAGE_INPUT, 0, EINVAL, "nothing sent: the MAC names no single device");
-        row(true, STAGE_REFUSED, 3, 0, "socket creation failed");
-        row(true, STAGE_NO_REPLY, 0, EAGAIN, "no reply within the time-out");
-        row(true, STAGE_CONNECT, 2, ECONNREFUSED, "connection refused");
-        row(true, STAGE_IMAGE, 2, ENOENT, "could not read the image: No such file or directory");
-        row(true, STAGE_INPUT, 0, EFBIG,
-            "nothing sent: the image cannot be uploaded: File too large");
-        row(true, STAGE_CANCELLED, 2, ECANCELED, "cancelled");
-        // The device's counts, not what was handed to the connection.
-        row(true, STAGE_CANCELLED, 2, ECANCELED, "cancelled after 100 of 900 bytes", 100, 900);
-        row(true, STAGE_UPLOAD, 2, ETIMEDOUT, "device stopped reading after 100 of 900 bytes", 100,
-            900);
-        row(true, STAGE_UPLOAD, 2, ECONNRESET,
-            "upload failed after 100 of 900 bytes: Connection reset by peer", 100, 900);
-    }
-
+    // Install outcomes the exchanges against the simulated devices do not
+    // reach (a setup's words come from the same place but for its answers).
     void describe()
     {
-        QFETCH(bool, install);
-        QFETCH(ExchangeReport, report);
-        QFETCH(QString, words);
-        QCOMPARE(install ? describe_install(report) : describe_setup(report), words);
+        // An upload's figures are acked of size; the whole image counts as
+        // sent, so that words built from the sent count show.
+        const auto report = [](ExchangeStage stage, int result, int error, uint64_t acked = 0,
+                               uint64_t size = 0) {
+            return ExchangeReport{stage, result, error, {}, size, size, acked};
+        };
+        const std::pair<ExchangeReport, const char *> cases[] = {
+            {report(STAGE_REFUSED, 0, 0), "an answer without a valid result (0)"},
+            {report(STAGE_SOCKET, 0, EACCES), "could not open a socket: Permission denied"},
+            {report(STAGE_INPUT, 0, EINVAL), "nothing sent: the MAC names no single device"},
+            {report(STAGE_INPUT, 0, EFBIG),
+             "nothing sent: the image cannot be uploaded: File too large"},
+            {report(STAGE_REFUSED, 3, 0), "socket creation failed"},
+            {report(STAGE_NO_REPLY, 0, EAGAIN), "no reply within the time-out"},
+            {report(STAGE_CONNECT, 2, ECONNREFUSED), "connection refused"},
+            {report(STAGE_IMAGE, 2, ENOENT), "could not read the image: No such file or directory"},
+            {report(STAGE_CANCELLED, 2, ECANCELED), "cancelled"},
+            // The device's counts, not what was handed to the connection.
+            {report(STAGE_CANCELLED, 2, ECANCELED, 100, 900), "cancelled after 100 of 900 bytes"},
+            {report(STAGE_UPLOAD, 2, ETIMEDOUT, 100, 900),
+             "device stopped reading after 100 of 900 bytes"},
+            {report(STAGE_UPLOAD, 2, ECONNRESET, 100, 900),
+             "upload failed after 100 of 900 bytes: Connection reset by peer"}};
+        for (const auto &[report, words] : cases)
+            QCOMPARE(describe_install(report), words);
     }
 
     // Texts as Latin-1, a firmware field without its terminator cut at the
@@ -196,7 +299,7 @@ class TestWindow : public QObject
         DiscoverEntry entries[] = {
             device("192.0.2.10", "00:0A:95:01:2B:FF", "255.255.0.0", "dev-1", "fw 1.2"),
             device("192.0.2.10", "2:0:0:0:0:1", "255.255.255.0", "\x80\x9f\xa0\xff", "caf\xe9"),
-            {}};
+            device("0.0.0.0", "0:0:0:0:0:0", "0.0.0.0", "after")};
         std::memset(entries[2].firmware, 'x', sizeof(entries[2].firmware));
         const QString wide(sizeof(entries[2].firmware), 'x');
         view->add_item(&entries[0], &where);
@@ -205,12 +308,9 @@ class TestWindow : public QObject
         const QStringList rows[] = {
             {"192.0.2.10", "255.255.0.0", "0:a:95:1:2b:ff", "dev-1", "fw 1.2"},
             {"192.0.2.10", "255.255.255.0", "2:0:0:0:0:1", "\u0080\u009f\u00a0\u00ff", "caf\u00e9"},
-            {"0.0.0.0", "0.0.0.0", "0:0:0:0:0:0", "", wide}};
+            {"0.0.0.0", "0.0.0.0", "0:0:0:0:0:0", "after", wide}};
         for (int c = 0; c < QHostView::ColumnCount; ++c)
             QCOMPARE(columnTexts(c), (QStringList{rows[0][c], rows[1][c], rows[2][c]}));
-        QVERIFY(view->columnWidth(QHostView::Firmware) >
-                view->fontMetrics().horizontalAdvance(wide));
-
         QCOMPARE(view->topLevelItem(0)->toolTip(QHostView::Ip),
                  "Found on veth-lab (192.0.2.254)\nAddress conflict: also answered by 2:0:0:0:0:1");
         QCOMPARE(view->topLevelItem(2)->toolTip(QHostView::Ip),
@@ -244,12 +344,14 @@ class TestWindow : public QObject
         view->doubleClickedItem(nullptr, QPoint(), column);
         QVERIFY(!view->openurl("1.2.3.4\"; touch x; \""));
 
-        const QPoint at = cellPoint(1, column);
+        // A point inside the cell that stays in sight however wide it is.
+        const QRect cell = view->visualRect(view->model()->index(1, column));
+        const QPoint at(cell.left() + 5, cell.center().y());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
         // The view acts on a double-click only where the same button was
         // pressed, as it just was.
         QString shownMac;
-        onDialog(this, [&] {
+        onDialog([&] {
             shownMac = dialogWidget(0)->property("text").toString();
             setDialogFields({"192.0.2.50", prompts[1], prompts[2]});
             QTest::keyClick(dia, Qt::Key_Escape);
@@ -276,26 +378,183 @@ class TestWindow : public QObject
         QCOMPARE(QGuiApplication::clipboard()->text(), copies[column % 3]);
     }
 
+    // Rows stay in arrival order until a header is clicked; addresses and
+    // netmasks then sort as numbers.
     void headerSortsAddressesAsNumbers()
     {
         listDevice("192.0.2.10", "2:0:0:0:0:1", "255.255.255.0");
         listDevice("192.0.2.9", "2:0:0:0:0:2", "255.0.0.0");
         listDevice("192.0.2.100", "2:0:0:0:0:3", "255.255.0.0");
-        QCOMPARE(columnTexts(QHostView::Ip),
-                 (QStringList{"192.0.2.10", "192.0.2.9", "192.0.2.100"}));
+        QStringList orders = columnTexts(QHostView::Ip);
         QHeaderView *header = view->header();
-        for (int column : {QHostView::Ip, QHostView::Netmask}) {
+        for (int column : {QHostView::Netmask, QHostView::Ip}) {
             const QPoint at(header->sectionViewportPosition(column) + 5, header->height() / 2);
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-            QStringList ascending = {"192.0.2.9", "192.0.2.10", "192.0.2.100"};
-            if (column == QHostView::Netmask)
-                ascending.swapItemsAt(1, 2);
+            QStringList ascending = columnTexts(QHostView::Ip);
             if (header->sortIndicatorOrder() == Qt::DescendingOrder)
                 std::reverse(ascending.begin(), ascending.end());
-            QCOMPARE(header->sortIndicatorSection(), column);
-            QCOMPARE(columnTexts(QHostView::Ip), ascending);
+            orders << ascending;
         }
-        view->setSortingEnabled(false);
+        QCOMPARE(orders,
+                 (QStringList{"192.0.2.10", "192.0.2.9", "192.0.2.100", "192.0.2.9", "192.0.2.100",
+                              "192.0.2.10", "192.0.2.9", "192.0.2.10", "192.0.2.100"}));
+    }
+
+    // Every kind of device, one per exchange outcome (device N at 127.1.1.N
+    // with MAC 2:0:0:0:1:N), and an impostor that answers every setup and
+    // install at once with the asked-for MAC, so only the replies from the
+    // row's own address may count. Setups and installs accepted during a
+    // discovery wait for it and run in turn; a second discovery then lists
+    // the devices as they are, and only then "Discover" comes back.
+    void run()
+    {
+        SimDevices sim;
+        QVERIFY(sim.start(
+            {"addr=127.1.0.3,ip=127.9.9.9,mac=2:0:0:0:0:3,answer=first",
+             "addr=127.1.0.4,ip=127.9.9.9,mac=2:0:0:0:0:4",
+             "addr=127.1.0.5,ip=none,mac=2:0:0:0:0:5,answer=first",
+             "addr=127.1.0.6,ip=none,mac=2:0:0:0:0:6,answer=first",
+             "addr=127.1.0.7,mac=2:0:0:0:0:77,answer=first",
+             "addr=127.1.0.8,mac=2:0:0:0:0:77,answer=first", "addr=127.1.1.1,mac=2:0:0:0:1:1",
+             "addr=127.1.1.2,mac=2:0:0:0:1:2,setup=1,delay=300", "addr=127.1.1.3,mac=2:0:0:0:1:3",
+             "addr=127.1.1.4,mac=2:0:0:0:1:4,install=1",
+             "addr=127.1.1.5,mac=2:0:0:0:1:5,close-after=1000", "addr=127.1.1.9,claim=echo"}));
+        const QStringList fields[] = {{"198.18.0.50", " 255.255.0.0 ", prompts[2]},
+                                      {"198.18.0.60", "255.255.0.0", prompts[2]},
+                                      {prompts[0], prompts[1], small},
+                                      {prompts[0], prompts[1], small},
+                                      {prompts[0], prompts[1], large},
+                                      {"300.1.2.3", "255.255.255.0", "/nonexistent/image"}};
+        listDevice("127.1.0.99", "2:0:0:0:0:99"); // left from an earlier run
+        bool enabledDuringInsert = false;
+        QObject watch; // ends the watching with the test
+        connect(view->model(), &QAbstractItemModel::rowsAboutToBeInserted, &watch,
+                [&] { enabledDuringInsert = enabledDuringInsert || discoverButton->isEnabled(); });
+        QSignalSpy busy(view, &QHostView::busyChanged);
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QStringList said;
+        connect(view, &QHostView::statusMessage, &watch,
+                [&](const QString &line) { said << line; });
+        QVERIFY(!cancelButton()->isEnabled());
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        QVERIFY(!discoverButton->isEnabled() && cancelButton()->isEnabled());
+        for (int n = 1; n <= 6; ++n)
+            acceptOn(listDevice(qPrintable(QString("127.1.1.%1").arg(n)),
+                                qPrintable(QString("2:0:0:0:1:%1").arg(n))),
+                     fields[n - 1]);
+        QCOMPARE(done.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 30000);
+        QCOMPARE(busy, (QList<QList<QVariant>>{{true}, {false}}));
+        QVERIFY(!enabledDuringInsert && discoverButton->isEnabled() &&
+                !cancelButton()->isEnabled());
+
+        // The refused request says so at once.
+        const QString expected =
+            QStringList{fallbackNote,
+                        "2:0:0:0:1:6: not sent: (?!.*netmask).*IP field.*file field.*",
+                        fallbackNote,
+                        "Setup of 2:0:0:0:1:1: success",
+                        "Setup of 2:0:0:0:1:2: setup forbidden",
+                        "(Install on 2:0:0:0:1:3: \\d+ of 5000 bytes sent\n)*"
+                        "Install on 2:0:0:0:1:3: 5000 of 5000 bytes sent",
+                        "Install on 2:0:0:0:1:3: image sent \\(5000 bytes\\)",
+                        "Install on 2:0:0:0:1:4: install forbidden",
+                        "(Install on 2:0:0:0:1:5: \\d+ of 16777216 bytes sent\n)*"
+                        "Install on 2:0:0:0:1:5: upload failed after \\d+ of 16777216 bytes.*"}
+                .join('\n');
+        QVERIFY2(QRegularExpression("^" + expected + "$").match(said.join('\n')).hasMatch(),
+                 qPrintable(said.join('\n')));
+        QCOMPARE(statusLine()->text(), said.last());
+        QVERIFY2(sim.logged("^setup .* mac=02:00:00:00:01:01 ip=198.18.0.50 netmask=255.255.0.0 "
+                            "dhcp=0 result=2 device=127.1.1.1$"),
+                 qPrintable(sim.log));
+        QVERIFY2(!sim.logged("^(setup|install) .* mac=02:00:00:00:01:06 "), qPrintable(sim.log));
+
+        // Each row's address and the marks its tool tip adds after the interface.
+        QStringList rows;
+        for (int row = 0; row < view->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem *item = view->topLevelItem(row);
+            QStringList tip = item->toolTip(QHostView::Ip).split('\n');
+            // Only loopback here, so every run uses the wildcard address.
+            QCOMPARE(tip.takeFirst(), "Found through the default interface (any address)");
+            QCOMPARE(item->icon(QHostView::Ip).isNull(), tip.isEmpty());
+            rows << (QStringList{item->text(QHostView::Ip)} + tip).join(" / ");
+        }
+        rows.sort();
+        QCOMPARE(rows,
+                 (QStringList{"0.0.0.0 / Also without an address: 2:0:0:0:0:5",
+                              "0.0.0.0 / Also without an address: 2:0:0:0:0:6",
+                              "127.1.0.7 / MAC conflict: the same MAC also answered from 127.1.0.8",
+                              "127.1.0.8 / MAC conflict: the same MAC also answered from 127.1.0.7",
+                              "127.1.1.2", "127.1.1.3", "127.1.1.4", "127.1.1.5", "127.1.1.9",
+                              "127.9.9.9 / Address conflict: also answered by 2:0:0:0:0:3",
+                              "127.9.9.9 / Address conflict: also answered by 2:0:0:0:0:4",
+                              "198.18.0.50"}));
+        QCOMPARE(done.at(1).at(0).toInt(), rows.size());
+    }
+
+    // Esc (the Cancel button's key) or closing the window ends whatever wait
+    // the run is in at once, and drops the setup queued behind it: the next
+    // run carries nothing of it, is not cancelled, and clears the list though
+    // nothing answers it.
+    void endsPromptly_data()
+    {
+        QTest::addColumn<QString>("device"); // keys for 127.1.0.1, MAC 2:0:0:0:0:1
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("underWay"); // the device's line once the wait began
+        // The status line after Esc, as a pattern; "" to close the window.
+        QTest::addColumn<QString>("said");
+        QTest::newRow("discovery, Esc") << "" << prompts << "^discover "
+                                        << "Discovery cancelled";
+        QTest::newRow("reply wait, close")
+            << ",setup=none" << QStringList{"198.18.0.50", "255.255.0.0", ""} << "^setup "
+            << "";
+        QTest::newRow("stalled upload, Esc")
+            << ",stall-after=65536" << QStringList{prompts[0], prompts[1], large}
+            << "^upload .* status=stalled"
+            << "Install on 2:0:0:0:0:1: cancelled after \\d+ of 16777216 bytes";
+    }
+
+    void endsPromptly()
+    {
+        QFETCH(QString, device);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, underWay);
+        QFETCH(QString, said);
+        SimDevices sim;
+        QVERIFY(sim.start(
+            {"addr=127.1.0.1,mac=2:0:0:0:0:1" + device, "addr=127.1.0.2,mac=2:0:0:0:0:2"}));
+        acceptOn(listDevice("127.1.0.1", "2:0:0:0:0:1"), fields);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.logged(underWay), 10000);
+        QTest::qWait(500); // well into the wait
+        acceptOn(listDevice("127.1.0.2", "2:0:0:0:0:2"), {"198.18.0.60", "255.255.0.0", ""});
+        QVERIFY(cancelButton()->isEnabled());
+        box->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), box.get());
+
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QElapsedTimer ending;
+        ending.start();
+        if (said.isEmpty())
+            box.reset(); // as the app does once its window is closed
+        else
+            QTest::keyClick(box.get(), Qt::Key_Escape);
+        QVERIFY(box == nullptr || done.wait(5000));
+        // Well before any of the waits' time-outs.
+        QVERIFY2(ending.elapsed() < 1500, qPrintable(QString::number(ending.elapsed())));
+        if (box == nullptr)
+            return;
+        QVERIFY2(QRegularExpression("^" + said + "$").match(statusLine()->text()).hasMatch(),
+                 qPrintable(statusLine()->text()));
+        QVERIFY(!cancelButton()->isEnabled() && discoverButton->isEnabled());
+
+        sim.terminate();
+        sim.waitForFinished();
+        QSignalSpy next(view, &QHostView::statusMessage);
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        QVERIFY(done.wait(20000));
+        QCOMPARE(next, (QList<QList<QVariant>>{{fallbackNote}}));
+        QCOMPARE(view->topLevelItemCount(), 0);
     }
 };
 
