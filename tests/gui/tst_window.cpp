@@ -470,7 +470,7 @@ class TestWindow : public QObject
             {"addr=127.1.0.1,mac=2:0:0:0:0:1" + device, "addr=127.1.0.2,mac=2:0:0:0:0:2"}));
         acceptOn(listDevice("127.1.0.1", "2:0:0:0:0:1"), fields);
         QTRY_VERIFY_WITH_TIMEOUT(sim.logged(underWay), 10000);
-        QTest::qWait(500); // well into the wait
+        QTest::qWait(200); // into the wait
         acceptOn(listDevice("127.1.0.2", "2:0:0:0:0:2"), {"198.18.0.60", "255.255.0.0", ""});
         box->activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), box.get());
