@@ -3,40 +3,12 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
 
-// Starts argv with stdin from /dev/null; with a non-empty dir, stdout and
-// stderr go to files there; inherit (if not -1) stays open in it. -1 when it
-// cannot be started.
-static pid_t spawn(const std::vector<std::string> &argv, const std::string &dir, int inherit = -1)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (inherit >= 0) // a dup2 onto itself clears close-on-exec
-        posix_spawn_file_actions_adddup2(&actions, inherit, inherit);
-    for (auto [fd, name] : {std::pair{STDOUT_FILENO, "/stdout"}, {STDERR_FILENO, "/stderr"}})
-        if (!dir.empty())
-            posix_spawn_file_actions_addopen(&actions, fd, (dir + name).c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char *> args;
-    for (const std::string &arg : argv)
-        args.push_back(const_cast<char *>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+using namespace testing::internal;
 
 testing::AssertionResult SimProcess::start(const std::string &log_path,
                                            const std::vector<std::string> &devices,
@@ -50,7 +22,18 @@ testing::AssertionResult SimProcess::start(const std::string &log_path,
     argv.insert(argv.end(), {SIM_BINARY, "--i-am-in-a-namespace", "--log", log_path, "--ready-fd",
                              std::to_string(ready.out.get())});
     argv.insert(argv.end(), devices.begin(), devices.end());
-    pid_ = spawn(argv, "", ready.out.get());
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // A dup2 onto itself clears close-on-exec.
+    posix_spawn_file_actions_adddup2(&actions, ready.out.get(), ready.out.get());
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
     if (pid_ < 0)
         return testing::AssertionFailure() << "simulator could not be started";
     if (!ready.wait())
@@ -79,25 +62,20 @@ std::vector<std::string> SimProcess::lines_of(const std::string &prefix) const
     return out;
 }
 
-std::string SimProcess::wait_for(const std::string &prefix) const
+std::string SimProcess::wait_for(const std::string &prefix, size_t count) const
 {
-    // Generous bound for a loaded machine; reaching it fails the test, it
+    // A generous bound for a loaded machine: reaching it fails the test, it
     // measures nothing.
-    for (int i = 0; i < 1000; ++i) {
-        std::vector<std::string> found = lines_of(prefix);
-        if (!found.empty())
-            return found.front();
-        usleep(10000);
-    }
+    for (int i = 0; i < 1000; ++i, usleep(10000))
+        if (std::vector<std::string> found = lines_of(prefix); found.size() >= count)
+            return found[count - 1];
     return {};
 }
 
 static int open_descriptors()
 {
-    int count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 void ExchangeTest::SetUp()
@@ -123,27 +101,70 @@ std::string ExchangeTest::write_file(const std::string &name, const std::string 
     return path(name);
 }
 
-ProgramResult ExchangeTest::run_program(const std::vector<std::string> &argv) const
+// Runs call with both streams captured.
+template <typename Call> static Outcome captured(Call call)
 {
-    auto read = [this](const char *name) {
-        std::ostringstream text;
-        text << std::ifstream(path(name)).rdbuf();
-        return text.str();
-    };
-    int wstatus = 0;
-    pid_t pid = spawn(argv, dir_);
-    const bool exited = pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus);
-    return {exited ? WEXITSTATUS(wstatus) : -1, read("stdout"), read("stderr")};
+    Outcome outcome;
+    CaptureStdout();
+    CaptureStderr();
+    outcome.result = call(&outcome);
+    outcome.err = GetCapturedStderr();
+    outcome.out = GetCapturedStdout();
+    return outcome;
+}
+
+static const in_addr ANY{};
+
+Outcome ExchangeTest::setup(const char *mac, const ExchangeOptions *options, const char *ip,
+                            const char *netmask, int dhcp)
+{
+    const ether_addr target = *ether_aton(mac);
+    const in_addr address{inet_addr(ip)}, mask{inet_addr(netmask)};
+    return captured([&](Outcome *o) {
+        return do_setup_report(&ANY, &target, &address, &mask, dhcp, options, &o->report);
+    });
+}
+
+Outcome ExchangeTest::install(const char *mac, const std::string &image,
+                              const ExchangeOptions *options)
+{
+    const ether_addr target = *ether_aton(mac);
+    return captured([&](Outcome *o) {
+        return do_install_report(&ANY, &target, image.c_str(), options, &o->report);
+    });
+}
+
+namespace
+{
+struct RecordingSink : DiscoverSink {
+    std::map<std::string, Found> *devices;
+    explicit RecordingSink(std::map<std::string, Found> *to) : devices(to) {}
+    void found(const DiscoveredDevice &device) override
+    {
+        const std::string key =
+            std::string(inet_ntoa(device.entry.ipaddr)) + " " + ether_ntoa(&device.entry.mac);
+        EXPECT_EQ(devices->count(key), 0u) << "found twice: " << key;
+        (*devices)[key] = {device.entry, device.where.name, inet_ntoa(device.source)};
+    }
+};
+} // namespace
+
+Outcome ExchangeTest::run(const std::vector<DiscoverInterface> &interfaces, int max_run_ms)
+{
+    return captured([&](Outcome *o) {
+        RecordingSink sink(&o->devices);
+        return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink,
+                            max_run_ms);
+    });
 }
 
 std::string log_field(const std::string &line, const std::string &key)
 {
-    std::string needle = " " + key + "=";
-    size_t at = line.find(needle);
+    const size_t at = line.find(" " + key + "=");
     if (at == std::string::npos)
         return {};
-    at += needle.size();
-    return line.substr(at, line.find(' ', at) - at);
+    const size_t start = at + key.size() + 2;
+    return line.substr(start, line.find(' ', start) - start);
 }
 
 std::string image_bytes(size_t size)
@@ -154,11 +175,11 @@ std::string image_bytes(size_t size)
     return image;
 }
 
-std::string fnv1a(const void *data, size_t length)
+std::string fnv1a(const std::string &data, size_t length)
 {
     uint32_t hash = 0x811c9dc5u;
     for (size_t i = 0; i < length; ++i)
-        hash = (hash ^ static_cast<const unsigned char *>(data)[i]) * 16777619u;
+        hash = (hash ^ static_cast<unsigned char>(data[i])) * 16777619u;
     char text[9];
     std::snprintf(text, sizeof text, "%08x", hash);
     return text;
