@@ -27,24 +27,17 @@ static int parse(const Bytes &packet, DiscoverEntry *entry, std::string *lines)
     return result;
 }
 
-static DiscoverEntry full_record()
-{
-    DiscoverEntry entry;
-    reset_discover_packet(&entry);
-    entry.type = DISCOVER_REPLY;
-    entry.session_id[0] = 0x12;
-    entry.session_id[1] = 0x34;
-    std::strcpy(entry.firmware, "v\xe9");
-    std::strcpy(entry.hostname, "box");
-    entry.mac = {{0x00, 0x01, 0x02, 0x03, 0x04, 0x05}};
-    inet_pton(AF_INET, "10.1.2.3", &entry.ipaddr);
-    inet_pton(AF_INET, "255.0.0.0", &entry.netmask);
-    entry.dhcp = 2;
-    entry.install_state = 9;
-    entry.result = 3;
-    return entry;
-}
-
+// Every attribute set, and what it encodes to.
+static const DiscoverEntry FULL_RECORD = {DISCOVER_REPLY,
+                                          {0x12, 0x34},
+                                          "v\xe9",
+                                          "box",
+                                          {{0x00, 0x01, 0x02, 0x03, 0x04, 0x05}},
+                                          {htonl(0x0a010203)},
+                                          {htonl(0xff000000)},
+                                          2,
+                                          9,
+                                          3};
 static const Bytes FULL_PACKET = {
     0x02, 0x12, 0x34,                               // discover reply, session 12 34
     0x01, 0x02, 'v',  0xe9,                         // firmware
@@ -59,17 +52,18 @@ static const Bytes FULL_PACKET = {
 
 TEST(Codec, FullRecordBothWays)
 {
-    EXPECT_EQ(encode(full_record()), FULL_PACKET);
-    DiscoverEntry expected = full_record(), got;
-    expected.dhcp = 1;
+    EXPECT_EQ(encode(FULL_RECORD), FULL_PACKET);
+    DiscoverEntry got;
     std::string lines;
     ASSERT_EQ(parse(FULL_PACKET, &got, &lines), 0);
-    EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0);
+    EXPECT_EQ(got.dhcp, 1);
+    got.dhcp = 2;
+    EXPECT_EQ(encode(got), FULL_PACKET);
 }
 
 TEST(Codec, ZeroFieldsAreLeftOut)
 {
-    DiscoverEntry entry = full_record();
+    DiscoverEntry entry = FULL_RECORD;
     entry.mac = {};
     entry.ipaddr.s_addr = 0;
     entry.dhcp = entry.result = 0;
@@ -105,7 +99,7 @@ TEST(Codec, AttributesThatDoNotFitAreLeftOut)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.firmware);
-        DiscoverEntry entry = full_record();
+        DiscoverEntry entry = FULL_RECORD;
         if (!c.full)
             reset_discover_packet(&entry);
         std::memset(entry.firmware, 'f', c.firmware);

@@ -35,7 +35,8 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     // reply came from.
     std::map<std::string, std::string> sources;
     for (const auto &[key, device] : found.devices) {
-        sources[key] = device.source + (device.interface.empty() ? "" : " on " + device.interface);
+        sources[key] =
+            dotted(device.source) + (*device.where.name ? " on " : "") + device.where.name;
         EXPECT_EQ(device.entry.type, DISCOVER_REPLY);
     }
     EXPECT_EQ(sources,
@@ -48,7 +49,7 @@ TEST_F(DiscoveryTest, RunAndSetupTakeOnlyRepliesOfTheirSession)
     const DiscoverEntry &alpha = found.devices.at("127.0.0.2 2:0:7f:0:0:2").entry;
     EXPECT_STREQ(alpha.hostname, "alpha");
     EXPECT_STREQ(alpha.firmware, "fw\xe9 1");
-    EXPECT_STREQ(inet_ntoa(alpha.netmask), "255.0.0.0");
+    EXPECT_EQ(dotted(alpha.netmask), "255.0.0.0");
 
     // One line per datagram, each of the three requests answered.
     const std::pair<std::string, int> per_line[] = {
@@ -153,7 +154,7 @@ TEST_F(InterfacesTest, RunUsesEveryAddressOfEveryInterface)
     EXPECT_NE(found.err.find("bind(): Cannot assign requested address"), std::string::npos);
     std::map<std::string, std::string> found_on;
     for (const auto &[key, device] : found.devices)
-        found_on[device.source] = device.interface;
+        found_on[dotted(device.source)] = device.where.name;
     EXPECT_EQ(found_on, (std::map<std::string, std::string>{{"127.0.0.2", "lo"},
                                                             {"198.18.1.253", "dsh1"},
                                                             {"198.18.1.254", "dsh1"},

@@ -29,7 +29,7 @@ TEST_F(RunLimitsTest, ChatterNeitherKeepsARunNorAReplyWaitGoing)
     EXPECT_LT(Clock::now() - start, milliseconds(4000));
     EXPECT_EQ(found.result, 0);
     ASSERT_EQ(found.devices.size(), 1u);
-    EXPECT_EQ(found.devices.begin()->second.source, "127.0.0.2");
+    EXPECT_EQ(dotted(found.devices.begin()->second.source), "127.0.0.2");
     EXPECT_TRUE(contains(found.err, "read_discover_packet: timeout\n")) << found.err;
     for (const char *device : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
         EXPECT_GE(sim_.lines_of(std::string("repeat device=") + device).size(), 10u) << device;
@@ -62,6 +62,6 @@ TEST_F(RunLimitsTest, RunStopsAtItsLimitThoughNewDevicesKeepComing)
     EXPECT_FALSE(contains(found.err, "read_discover_packet: timeout\n")) << found.err;
     std::set<std::string> sources;
     for (const auto &[key, device] : found.devices)
-        sources.insert(device.source);
+        sources.insert(dotted(device.source));
     EXPECT_EQ(sources, (std::set<std::string>{"127.0.0.2", "127.0.0.3"}));
 }

@@ -39,7 +39,7 @@ TEST_F(TargetingTest, BadInputSendsNothing)
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.mac) + " " + c.image);
         const auto start = std::chrono::steady_clock::now();
-        const Outcome refused = c.install ? install(c.mac, path(c.image)) : setup(c.mac);
+        const Outcome refused = c.install ? install(c.mac, path(c.image), nullptr) : setup(c.mac);
         // A request sent would wait 2 s for its reply.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
         EXPECT_EQ(refused.result, -1);
