@@ -10,9 +10,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using RunLimitsTest = ExchangeTest;
 
-static bool contains(const std::string &text, const std::string &part)
+static bool contains(const std::string &text, const std::string &needle)
 {
-    return text.find(part) != std::string::npos;
+    return text.find(needle) != std::string::npos;
 }
 
 TEST_F(RunLimitsTest, ChatterNeitherKeepsARunNorAReplyWaitGoing)

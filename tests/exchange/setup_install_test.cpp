@@ -136,9 +136,11 @@ TEST_P(InstallTest, EndsAsTheDeviceAndTheCallerLet)
         ExchangeOptions options{};
         options.stall_timeout_ms = options.connect_timeout_ms = c.timeout_ms;
         options.context = &caller;
-        // Each piece checked as it comes: at most 2048 bytes, in order.
+        // Each piece checked as it comes: at most 2048 bytes, in order, and
+        // none once the caller asked to stop.
         options.progress = [](void *context, uint64_t sent, uint64_t total) {
             auto *caller = static_cast<Caller *>(context);
+            EXPECT_EQ(caller->stopped, Clock::time_point{}) << "sent on after the stop";
             if (caller->calls++ == 0 && !caller->shrink_path.empty()) {
                 EXPECT_EQ(truncate(caller->shrink_path.c_str(), 0), 0);
             }
