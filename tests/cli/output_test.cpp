@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QVariant>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
@@ -14,15 +15,12 @@
 #include <set>
 #include <sstream>
 
-namespace
-{
-
 using Records = std::vector<std::vector<std::string>>;
-const Records UNREADABLE = {{"unreadable"}};
+static const Records UNREADABLE = {{"unreadable"}};
 
 // The texts go into the record's NUL-terminated fields as a reply puts them.
-DeviceRow device(int number, const char *ip, const std::string &host = "",
-                 const std::string &firmware = "")
+static DeviceRow device(int number, const char *ip, const std::string &host = "",
+                        const std::string &firmware = "")
 {
     DeviceRow row{};
     inet_pton(AF_INET, ip, &row.entry.ipaddr);
@@ -34,10 +32,9 @@ DeviceRow device(int number, const char *ip, const std::string &host = "",
     return row;
 }
 
-// UTF-8 text of Latin-1 characters as one byte each; false when it is not.
-bool latin1(const std::string &utf8, std::string *out)
+// Text of Latin-1 characters as one byte each; false when it is not.
+static bool latin1(const QString &text, std::string *out)
 {
-    const QString text = QString::fromUtf8(utf8);
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xff; }))
         return false;
     *out = text.toLatin1().toStdString();
@@ -46,7 +43,7 @@ bool latin1(const std::string &utf8, std::string *out)
 
 // A table or CSV text back to bytes: \\ and \xHH escapes; false on a raw
 // control character or a stray backslash.
-bool unescape(const std::string &text, std::string *out)
+static bool unescape(const std::string &text, std::string *out)
 {
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = text[i];
@@ -67,34 +64,36 @@ bool unescape(const std::string &text, std::string *out)
     return true;
 }
 
-// What the JSON of these records must read as: the bytes as Latin-1
+// Objects of exactly these keys: the texts as strings of Latin-1
 // characters, the conflict as an array.
-QJsonDocument as_json(const Records &records)
+static Records read_json(const std::string &utf8)
 {
     const char *const keys[] = {"ip",       "netmask",   "mac",     "hostname",
                                 "firmware", "interface", "conflict"};
-    QJsonArray array;
-    for (const std::vector<std::string> &record : records) {
-        QJsonObject object;
-        for (size_t f = 0; f < record.size(); ++f) {
-            const QString text = QString::fromLatin1(record[f].data(), record[f].size());
-            object[QLatin1String(keys[f])] =
-                f + 1 < record.size()
-                    ? QJsonValue(text)
-                    : QJsonArray::fromStringList(text.split(' ', Qt::SkipEmptyParts));
+    Records records;
+    for (const QJsonValue value :
+         QJsonDocument::fromJson(QByteArray::fromStdString(utf8)).array()) {
+        std::vector<std::string> &record = records.emplace_back();
+        for (const char *key : keys) {
+            const QJsonValue field = value.toObject().value(QLatin1String(key));
+            const bool conflict = key == keys[6];
+            const QString text =
+                conflict ? field.toVariant().toStringList().join(' ') : field.toString();
+            if (value.toObject().size() != 7 || (conflict ? !field.isArray() : !field.isString()) ||
+                !latin1(text, &record.emplace_back()))
+                return UNREADABLE;
         }
-        array.append(object);
     }
-    return QJsonDocument(array);
+    return records;
 }
 
 // RFC 4180 records of unescaped fields after the header; each CRLF ends a
 // record, since a raw CR or LF never belongs in a field.
-Records read_csv(const std::string &utf8)
+static Records read_csv(const std::string &utf8)
 {
     std::string text;
     Records records;
-    if (!latin1(utf8, &text))
+    if (!latin1(QString::fromStdString(utf8), &text))
         return UNREADABLE;
     for (size_t start = text.find("\r\n") + 2, end; start < text.size(); start = end + 2) {
         if ((end = text.find("\r\n", start)) == std::string::npos)
@@ -121,11 +120,11 @@ Records read_csv(const std::string &utf8)
 
 // Each cell runs from its title's column to the next one's, less the
 // padding: readable back unless a text ends in spaces.
-Records read_table(const std::string &utf8)
+static Records read_table(const std::string &utf8)
 {
     std::string text, line;
     Records records;
-    if (!latin1(utf8, &text))
+    if (!latin1(QString::fromStdString(utf8), &text))
         return UNREADABLE;
     std::istringstream lines(text);
     std::getline(lines, line);
@@ -161,12 +160,14 @@ TEST(OutputTest, EveryFormatGivesBackEveryByte)
         {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict},
         {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", ""},
     };
-    const std::string json = format_rows(rows, OutputFormat::Json);
-    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(json)), as_json(expected)) << json;
-    const std::string csv = format_rows(rows, OutputFormat::Csv);
-    EXPECT_EQ(read_csv(csv), expected) << csv;
-    const std::string table = format_rows(rows, OutputFormat::Table);
-    EXPECT_EQ(read_table(table), expected) << table;
+    const std::pair<OutputFormat, Records (*)(const std::string &)> formats[] = {
+        {OutputFormat::Json, read_json},
+        {OutputFormat::Csv, read_csv},
+        {OutputFormat::Table, read_table}};
+    for (const auto &[format, read] : formats) {
+        const std::string text = format_rows(rows, format);
+        EXPECT_EQ(read(text), expected) << text;
+    }
 }
 
 // A peer posing as many devices on one address must not make each row list
@@ -193,5 +194,3 @@ TEST(OutputTest, SharedAddressNamesAtMost32Others)
             << records[i][6];
     }
 }
-
-} // namespace
