@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the desktop integration and the man page, and lets CPack build a
 # Debian package whose dependencies dpkg-shlibdeps derives from the binaries.
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing devscout needs on Debian 12.
 set -eu
 packages="

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the Debian package as a user gets it: installs it with apt, then runs
 # the installed programs only. The discovery runs in a private network
 # namespace with simulated devices from the package, so nothing reaches a

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package and prints its path.
 # Usage: scripts/package.sh [BUILD_DIR]   (default: build-package)
 set -eu
