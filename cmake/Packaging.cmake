@@ -3,30 +3,37 @@
 # and lets CPack build a Debian package whose library dependencies
 # dpkg-shlibdeps derives from the binaries.
 
-# The package's version is the changelog's latest entry, so the two cannot part.
+# The changelog's latest entry and the AppStream releases name the package's
+# version, so that they cannot fall behind it.
+set(DEVSCOUT_METAINFO org.devscout.devscout.metainfo.xml)
 file(STRINGS ${PROJECT_SOURCE_DIR}/data/changelog DEVSCOUT_CHANGELOG_TOP LIMIT_COUNT 1)
 if(NOT DEVSCOUT_CHANGELOG_TOP MATCHES "^devscout \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "data/changelog has no entry for version ${PROJECT_VERSION}")
+endif()
+file(STRINGS ${PROJECT_SOURCE_DIR}/data/${DEVSCOUT_METAINFO} DEVSCOUT_RELEASE
+     REGEX "<release version=\"${PROJECT_VERSION}\"")
+if(NOT DEVSCOUT_RELEASE)
+  message(FATAL_ERROR "data/${DEVSCOUT_METAINFO} has no release ${PROJECT_VERSION}")
 endif()
 
 # Debian ships man pages and changelogs compressed, without a time stamp in the
 # gzip header.
 find_program(GZIP_PROGRAM gzip REQUIRED)
-function(devscout_install_gzipped source name destination)
+function(devscout_install_gzipped name destination)
   set(out ${PROJECT_BINARY_DIR}/data/${name}.gz)
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/data
-    COMMAND ${GZIP_PROGRAM} -9nc ${PROJECT_SOURCE_DIR}/data/${source} > ${out}
-    DEPENDS ${PROJECT_SOURCE_DIR}/data/${source}
+    COMMAND ${GZIP_PROGRAM} -9nc ${PROJECT_SOURCE_DIR}/data/${name} > ${out}
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/${name}
     VERBATIM)
   add_custom_target(devscout-gzip-${name} ALL DEPENDS ${out})
   install(FILES ${out} DESTINATION ${destination})
 endfunction()
 
 set(DEVSCOUT_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/devscout)
-devscout_install_gzipped(devscout-cli.1 devscout-cli.1 ${CMAKE_INSTALL_MANDIR}/man1)
-devscout_install_gzipped(changelog changelog ${DEVSCOUT_DOCDIR})
+devscout_install_gzipped(devscout-cli.1 ${CMAKE_INSTALL_MANDIR}/man1)
+devscout_install_gzipped(changelog ${DEVSCOUT_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${DEVSCOUT_DOCDIR})
 
 if(DEVSCOUT_BUILD_GUI)
@@ -34,6 +41,8 @@ if(DEVSCOUT_BUILD_GUI)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/data/devscout.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${DEVSCOUT_METAINFO}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 endif()
 
 set(CPACK_GENERATOR DEB)
