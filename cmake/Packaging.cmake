@@ -33,10 +33,12 @@ endfunction()
 
 set(DEVSCOUT_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/devscout)
 devscout_install_gzipped(devscout-cli.1 ${CMAKE_INSTALL_MANDIR}/man1)
+devscout_install_gzipped(devscout-simdevice.1 ${CMAKE_INSTALL_MANDIR}/man1)
 devscout_install_gzipped(changelog ${DEVSCOUT_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${DEVSCOUT_DOCDIR})
 
 if(DEVSCOUT_BUILD_GUI)
+  devscout_install_gzipped(devscout.1 ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/data/devscout.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/data/devscout.svg
