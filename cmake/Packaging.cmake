@@ -36,6 +36,8 @@ devscout_install_gzipped(devscout-cli.1 ${CMAKE_INSTALL_MANDIR}/man1)
 devscout_install_gzipped(devscout-simdevice.1 ${CMAKE_INSTALL_MANDIR}/man1)
 devscout_install_gzipped(changelog ${DEVSCOUT_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${DEVSCOUT_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME devscout)
 
 if(DEVSCOUT_BUILD_GUI)
   devscout_install_gzipped(devscout.1 ${CMAKE_INSTALL_MANDIR}/man1)
