@@ -9,7 +9,8 @@ set -eu
 deb=$(realpath "$1")
 lintian --fail-on error "$deb" ||
     { echo "package-test: lintian finds errors in $deb" >&2; exit 1; }
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb"
+# Again when the version is the one installed, so that this build is tried.
+DEBIAN_FRONTEND=noninteractive apt-get install --reinstall -y -q "$deb"
 
 for file in /usr/bin/devscout /usr/bin/devscout-cli /usr/bin/devscout-simdevice \
     /usr/share/man/man1/devscout-cli.1.gz /usr/share/man/man1/devscout.1.gz \
