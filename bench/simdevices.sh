@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the benchmark scripts: re-enters the calling script inside a
 # private network namespace, where it starts and stops simulated devices with
 # scripts/simdevices.sh. The caller sets root (the project folder); its first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the packet decoder: no input may crash it or make it read
 // past the datagram, and whatever it accepts must survive a re-encode when
 // it fits in one packet (the encoder drops what does not).

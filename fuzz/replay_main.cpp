@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the fuzz target over the files named on the command line, so that an
 // ordinary build replays the checked-in corpus as a test.
 #include <cstdio>

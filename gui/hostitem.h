@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One row of the host list: a device's five texts, plus the interface it was
 // found on, the address its reply came from, and the other devices that
 // answered for the same address or with the same MAC.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Setup Device" dialog that a double-click on a row opens.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as the app starts it, shared by main and the tests.
 #pragma once
 

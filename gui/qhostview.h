@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host list: one row per device found by the last discovery run, and the
 // worker thread that runs it.
 #pragma once

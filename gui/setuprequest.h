@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an accepted "Setup Device" dialog asks of a device, and the plain words
 // the window shows for how each exchange ended.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's trace lines on stdout, one per event.
 #pragma once
 

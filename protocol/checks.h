@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks of what a user asks to send to a device, shared by the window and
 // the command line, so that nothing goes out that no device could take.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchanges with the devices: the discovery socket, discover requests and
 // replies, and the setup and install exchanges.
 #include "discover.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device discovery protocol: the packet record, its wire codec and the
 // exchanges with the devices. Plain functions over plain records; results are
 // integers and every failure prints one line on stderr.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One discovery run: requests out on every interface, replies collected from
 // all of them until no new device has answered for 2 seconds.
 #include "discover_run.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One discovery run over one or more local addresses: the loop that the
 // window and the command line share.
 #pragma once

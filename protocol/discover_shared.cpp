@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet codec: a three-byte header, then type-length-value attributes.
 #include "discover.h"
 #include "report.h"

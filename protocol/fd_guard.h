@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owners for descriptors and files, so that every path closes them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lines of the protocol library, all through the one replaceable handler
 // (discover_set_line_handler).
 #pragma once

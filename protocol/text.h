@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text forms of the protocol's values, one place for each, so the window,
 // the command line and the protocol's own lines agree.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds one build folder: build.sh DIR [cmake options...]
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)

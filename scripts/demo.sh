@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Try the window without devices: builds if needed, then starts it inside a
 # private network namespace together with simulated devices of several kinds
 # (a duplicate address, devices without an address, Latin-1 host names, a

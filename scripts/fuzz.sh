@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the packet decoder for the given number of seconds (default 60),
 # starting from the checked-in corpus. New inputs stay in a scratch folder.
 set -eu

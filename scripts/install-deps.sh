@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing devscout needs on Debian 12.
 set -eu
 packages="
@@ -7,7 +8,7 @@ packages="
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth x11-utils
   iproute2 util-linux socat netcat-openbsd jq procps time
-  dpkg-dev file fakeroot
+  dpkg-dev file fakeroot lintian appstream
 "
 missing=""
 for p in $packages; do

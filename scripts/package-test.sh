@@ -1,18 +1,26 @@
 #!/bin/sh
-# Checks the Debian package as a user gets it: installs it with apt, then runs
-# the installed programs only. The discovery runs in a private network
-# namespace with simulated devices from the package, so nothing reaches a
-# real network.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Checks the Debian package as a user gets it: lintian finds no errors in it,
+# apt installs it, its AppStream metainfo validates, and the installed
+# programs run. The discovery runs in a private network namespace with
+# simulated devices from the package, so nothing reaches a real network.
 # Usage (as root): scripts/package-test.sh DEB
 set -eu
 deb=$(realpath "$1")
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb"
+lintian --fail-on error "$deb" ||
+    { echo "package-test: lintian finds errors in $deb" >&2; exit 1; }
+# Again when the version is the one installed, so that this build is tried.
+DEBIAN_FRONTEND=noninteractive apt-get install --reinstall -y -q "$deb"
 
 for file in /usr/bin/devscout /usr/bin/devscout-cli /usr/bin/devscout-simdevice \
-    /usr/share/man/man1/devscout-cli.1.gz /usr/share/applications/devscout.desktop \
-    /usr/share/icons/hicolor/scalable/apps/devscout.svg; do
+    /usr/share/man/man1/devscout-cli.1.gz /usr/share/man/man1/devscout.1.gz \
+    /usr/share/man/man1/devscout-simdevice.1.gz /usr/share/applications/devscout.desktop \
+    /usr/share/icons/hicolor/scalable/apps/devscout.svg \
+    /usr/share/doc/devscout/copyright /usr/share/doc/devscout/changelog.gz; do
     [ -e "$file" ] || { echo "package-test: $file is not installed" >&2; exit 1; }
 done
+appstreamcli validate --no-net /usr/share/metainfo/org.devscout.devscout.metainfo.xml ||
+    { echo "package-test: the AppStream metainfo does not validate" >&2; exit 1; }
 version=$(/usr/bin/devscout-cli --version)
 echo "$version" | grep -qx 'devscout-cli [0-9][0-9.]*' ||
     { echo "package-test: unexpected version line '$version'" >&2; exit 1; }

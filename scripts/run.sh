@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is needed, builds the window and starts it.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/screenshot.png: the window after a discovery run over the demo's
 # simulated devices (two rows marked as address conflicts) and a setup of one
 # of them through the setup dialog (the status line), drawn under Xvfb inside

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts that start simulated devices, inside a private
 # network namespace (tests/support/netns-run). The caller sets sim (the
 # devscout-simdevice program) and me (its own name, for the error line).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is needed, builds, and runs the whole test suite: the tests,
 # the sanitizer builds and a fuzzing run. Tests that send the protocol run in
 # private network namespaces (root, or user namespaces where allowed).
@@ -14,6 +15,12 @@ step "dependencies"
 
 step "formatting"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
+step "licence lines"
+# tests/ is still to be marked.
+unmarked=$(git ls-files -- '*.cpp' '*.h' '*.sh' '*CMakeLists.txt' '*.cmake' .ci/run ':!tests/' |
+    xargs grep -L 'SPDX-License-Identifier: GPL-3.0-or-later' || true)
+[ -z "$unmarked" ] || { echo "no SPDX licence line in:" $unmarked >&2; exit 1; }
 
 step "build and test"
 ./scripts/build.sh build

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks how devscout-cli ends against misbehaving devices, inside a
 # private network namespace, at the default deadlines:
 #  - time to report a device that stops reading an upload (from the moment it

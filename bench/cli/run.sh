@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks devscout-cli against simulated devices, inside a private network
 # namespace:
 #  - install of a 256 MiB image against socat sending the same file to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time to encode and decode one packet.
 #include "discover.h"
 

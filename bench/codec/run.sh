@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Encode and decode time per packet, in a Release build of its own.
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Presses "Discover" in the real window and reports how the run went: rows
 // listed, milliseconds from the press to the last row and to the end of the
 // run, and the longest gap between ticks of a 5 ms timer on the GUI thread

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks the window against 10,000 simulated devices, inside a private
 # network namespace, on Qt's offscreen platform: each device answers all three
 # requests after a random delay of up to 1 s, then all answer at once. Reports

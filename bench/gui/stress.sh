@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Stress test of the window's setup dialog, inside a private network namespace
 # on Qt's offscreen platform: three simulated devices, one that refuses setup
 # and install, one that cuts the upload after 1000 bytes, one that accepts

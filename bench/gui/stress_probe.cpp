@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real window through many setup rounds the way a user does:
 // double-click a device's row, type a new IP, netmask and image file into the
 // "Setup Device" dialog, press "Setup", and wait for the exchanges and the

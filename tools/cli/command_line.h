@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of devscout-cli: which command, on which interfaces, with
 // which checked values.
 #pragma once

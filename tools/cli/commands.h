@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-cli's commands: one discovery run on the chosen interfaces, then
 // the list of devices, or one exchange with the device named by its MAC.
 #pragma once

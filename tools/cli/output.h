@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What discover prints: one row per device, in a table, JSON or CSV. Each
 // format stays valid and readable back to the bytes whatever a device sends:
 // bytes 0x80-0xFF become their Latin-1 characters in UTF-8, control bytes

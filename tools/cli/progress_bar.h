@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-line progress bar for the upload, redrawn in place on a terminal.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text forms of MAC and IPv4 addresses, as a user types them and as the
 // command line prints them (the protocol's text.h, as strings). Whether a
 // value will do for a device is the protocol's checks.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The devices' install ports. One that never answers is a listener whose
 // accept queue the simulator fills with connections of its own and never
 // accepts, so that the kernel drops every further SYN and a host's connect

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated devices: what each one reports and how it behaves.
 #pragma once
 

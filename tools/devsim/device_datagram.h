@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The datagrams a device sends: their bytes, and the device's address as
 // their source although one socket sends for every device.
 #pragma once

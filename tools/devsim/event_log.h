@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event log that tests read: one line per event, flushed at once.
 #pragma once
 

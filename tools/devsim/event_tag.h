@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an epoll event belongs to: the kind of descriptor and its device.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The junk that flooding devices send ahead of their discover reply. It goes
 // out a batch per event loop turn, the floods taking turns, so that requests
 // and the other devices' replies are not held up behind 100,000 datagrams.

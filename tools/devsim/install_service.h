@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The devices' install sockets: one listener per device that accepted an
 // install request, taking one upload (4-byte big-endian size, then the image).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-simdevice: simulated network devices that answer the discovery,
 // setup and install requests, for tests, benchmarks and demonstrations. It
 // runs only inside a private network namespace.

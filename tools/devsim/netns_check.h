@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The guard that keeps the simulator off the machine's real network.
 #pragma once
 

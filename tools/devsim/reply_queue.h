@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replies waiting for their moment, earliest first.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The devices' UDP side: one socket on 0.0.0.0:62387 takes every request,
 // and each device's replies leave from its own address.
 #pragma once
