@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What devscout remembers of the devices it has seen: one SQLite file that
 // the window and the command line share, keyed by MAC, so that a device's
 // note and history follow it whatever address it takes.
@@ -78,10 +79,10 @@ class Inventory
 {
   public:
     // Opens path, or defaultPath() when empty, creating it and its folder and
-    // bringing an older schema up to date. A file that cannot be opened or is
-    // corrupt is moved aside under a time-stamped name (never deleted) and a
-    // fresh one started; errorLine() then says so, as one line also written
-    // to stderr.
+    // bringing an older schema up to date (":memory:" keeps nothing on disk).
+    // A file that cannot be opened or is corrupt is moved aside under a
+    // time-stamped name (never deleted) and a fresh one started; errorLine()
+    // then says so, as one line also written to stderr.
     explicit Inventory(const QString &path = {});
     ~Inventory();
     Inventory(const Inventory &) = delete;
@@ -91,8 +92,9 @@ class Inventory
     QString path() const;
     // The line said while opening, or empty.
     QString errorLine() const;
-    // <AppDataLocation>/inventory.sqlite, e.g.
-    // ~/.local/share/devscout/inventory.sqlite.
+    // <GenericDataLocation>/devscout/inventory.sqlite, e.g.
+    // ~/.local/share/devscout/inventory.sqlite: one file for the window and
+    // the command line, whose application names differ.
     static QString defaultPath();
 
     // Records one run at time at in one transaction: a run interrupted at any
@@ -107,9 +109,16 @@ class Inventory
     bool setName(const QString &mac, const QString &name);
     // A device's history (every device's when mac is empty), oldest first.
     QList<InventoryEvent> events(const QString &mac = {}) const;
+    // Why the last recordRun, setNote or setName could not write (SQLite's
+    // words, e.g. "database is locked"); empty after a success, and after a
+    // note or name refused because the MAC is not remembered.
+    QString lastError() const;
 
   private:
+    bool setText(const char *column, const QString &mac, const QString &text);
+
     QString connectionName;
     QString filePath;
     QString openError;
+    QString writeError;
 };

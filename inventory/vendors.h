@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The organisation the IEEE assigned a MAC's prefix to, from the registry
 // that Debian's ieee-data package installs.
 #pragma once
