@@ -110,17 +110,19 @@ TEST_F(CliTest, DiscoverListsWhatTheChosenInterfacesHear)
                    "addr=127.2.0.2,mac=02:aa:00:00:00:02,ip=127.2.0.1,delay=300"}));
     const std::string cases[][3] = {
         // command, stdout, stderr
-        {"discover --csv",
-         "ip,netmask,mac,hostname,firmware,interface,conflict\r\n"
-         "127.2.0.1,255.255.0.0,02:aa:00:00:00:01,a\\x0ab,c,,02:aa:00:00:00:02\r\n"
-         "127.2.0.1,255.0.0.0,02:aa:00:00:00:02,,,,02:aa:00:00:00:01\r\n",
+        {"--no-inventory discover --csv",
+         "ip,netmask,mac,hostname,firmware,interface,conflict,vendor,state,first_seen,last_seen\r\n"
+         "127.2.0.1,255.255.0.0,02:aa:00:00:00:01,a\\x0ab,c,,02:aa:00:00:00:02,locally "
+         "administered,,,\r\n"
+         "127.2.0.1,255.0.0.0,02:aa:00:00:00:02,,,,02:aa:00:00:00:01,locally administered,,,\r\n",
          "devscout-cli: no interface that can broadcast; asking through the default route only\n"},
-        {"--bind 127.0.0.1 discover",
-         "IP         Netmask      MAC                Hostname  Firmware  Interface  Conflict\n"
+        {"--no-inventory --bind 127.0.0.1 discover",
+         "IP         Netmask      MAC                Hostname  Firmware  Interface  "
+         "Conflict           Vendor                State  First seen  Last seen\n"
          "127.2.0.1  255.255.0.0  02:aa:00:00:00:01  a\\x0ab    c         lo         "
-         "02:aa:00:00:00:02\n"
+         "02:aa:00:00:00:02  locally administered\n"
          "127.2.0.1  255.0.0.0    02:aa:00:00:00:02                      lo         "
-         "02:aa:00:00:00:01\n",
+         "02:aa:00:00:00:01  locally administered\n",
          ""},
     };
     for (const auto &[command, out, err] : cases) {

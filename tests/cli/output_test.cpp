@@ -71,18 +71,21 @@ bool unescape(const std::string &text, std::string *out)
 // characters, the conflict as an array.
 QJsonDocument as_json(const Records &records)
 {
-    const char *const keys[] = {"ip",       "netmask",   "mac",     "hostname",
-                                "firmware", "interface", "conflict"};
+    const char *const keys[] = {"ip",       "netmask",    "mac",      "hostname",
+                                "firmware", "interface",  "conflict", "vendor",
+                                "state",    "first_seen", "last_seen"};
     QJsonArray array;
     for (const std::vector<std::string> &record : records) {
         QJsonObject object;
         for (size_t f = 0; f < record.size(); ++f) {
             const QString text = QString::fromLatin1(record[f].data(), record[f].size());
             object[QLatin1String(keys[f])] =
-                f + 1 < record.size()
-                    ? QJsonValue(text)
-                    : QJsonArray::fromStringList(text.split(' ', Qt::SkipEmptyParts));
+                f != 6 ? QJsonValue(text)
+                       : QJsonArray::fromStringList(text.split(' ', Qt::SkipEmptyParts));
         }
+        // Rows that no inventory remembers.
+        for (const char *key : {"state", "first_seen", "last_seen"})
+            object[QLatin1String(key)] = QJsonValue::Null;
         array.append(object);
     }
     return QJsonDocument(array);
@@ -133,7 +136,7 @@ Records read_table(const std::string &utf8)
     for (size_t i = 0; i < line.size(); ++i)
         if (line[i] != ' ' && (i == 0 || (i >= 2 && line.compare(i - 2, 2, "  ") == 0)))
             columns.push_back(i);
-    while (std::getline(lines, line) && columns.size() == 7) {
+    while (std::getline(lines, line) && columns.size() == 11) {
         line.resize(std::max(line.size(), columns.back()), ' ');
         std::vector<std::string> &record = records.emplace_back();
         for (size_t f = 0; f < columns.size(); ++f) {
@@ -158,8 +161,9 @@ TEST(OutputTest, EveryFormatGivesBackEveryByte)
     rows[0].conflict = "02:aa:00:00:00:03 02:aa:00:00:00:04";
     rows[1].interface = ""; // the wildcard's
     const Records expected = {
-        {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict},
-        {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", ""},
+        {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict,
+         "", "", "", ""},
+        {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", "", "", "", "", ""},
     };
     const std::string json = format_rows(rows, OutputFormat::Json);
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(json)), as_json(expected)) << json;
