@@ -1,0 +1,341 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The inventory on real files: what a sequence of runs makes of devices, a
+// corrupt file, two processes writing at once, one killed part-way; and the
+// vendor registry.
+#include "inventory.h"
+#include "vendors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+// For the failure messages.
+std::ostream &operator<<(std::ostream &out, const QString &text)
+{
+    return out << text.toStdString();
+}
+
+namespace
+{
+
+const QDateTime START = QDateTime::fromMSecsSinceEpoch(1796000000000, Qt::UTC);
+
+// "N" is 02:00:00:00:00:0N at 198.18.0.N; letters after it change its
+// address (a), netmask (m), host name (h), firmware (f) or interface (i).
+Sighting sighting(const QString &spec)
+{
+    const QString n = spec.left(1);
+    const bool a = spec.contains('a'), m = spec.contains('m'), h = spec.contains('h'),
+               f = spec.contains('f'), i = spec.contains('i');
+    return {"02:00:00:00:00:0" + n,
+            (a ? "198.18.1." : "198.18.0.") + n,
+            m ? "255.255.255.0" : "255.255.0.0",
+            h ? "renamed" : "host" + n,
+            f ? "2.0" : "1.0",
+            i ? "veth1" : "veth0"};
+}
+
+QString number(const QString &mac)
+{
+    return mac.right(1);
+}
+
+// "1 new, 2 absent 1" for devices; changes in brackets.
+QString describe(QList<RememberedDevice> devices, bool byMac)
+{
+    if (byMac)
+        std::sort(devices.begin(), devices.end(),
+                  [](const auto &a, const auto &b) { return a.mac < b.mac; });
+    QStringList out;
+    for (const RememberedDevice &d : devices) {
+        QString text = number(d.mac) + ' ' + stateWord(d.state);
+        if (d.state == DeviceState::Absent)
+            text += ' ' + QString::number(d.missedRuns);
+        for (const FieldChange &change : d.changes)
+            text += " [" + change.field + ' ' + change.from + '>' + change.to + ']';
+        out << text;
+    }
+    return out.join(", ");
+}
+
+// "1 appeared, 2 hostname changed host2>renamed".
+QString describe(const QList<InventoryEvent> &events)
+{
+    QStringList out;
+    for (const InventoryEvent &e : events)
+        out << number(e.mac) + ' ' + e.kind +
+                   (e.kind.endsWith("changed") ? ' ' + e.from + '>' + e.to : QString());
+    return out.join(", ");
+}
+
+struct RunStep {
+    const char *answered; // sightings, space-separated
+    const char *devices;  // what the run made of each, in its order
+    const char *events;
+};
+
+struct Sequence {
+    const char *name;
+    std::vector<RunStep> runs;
+};
+
+const Sequence SEQUENCES[] = {
+    {"EachFieldChanges",
+     {{"1 2", "1 new, 2 new", "1 appeared, 2 appeared"},
+      {"1 2", "1 present, 2 present", ""},
+      {"1a 2m",
+       "1 changed [address 198.18.0.1>198.18.1.1], 2 changed [netmask 255.255.0.0>255.255.255.0]",
+       "1 address changed 198.18.0.1>198.18.1.1, 2 netmask changed 255.255.0.0>255.255.255.0"},
+      {"1ah 2mf", "1 changed [hostname host1>renamed], 2 changed [firmware 1.0>2.0]",
+       "1 hostname changed host1>renamed, 2 firmware changed 1.0>2.0"},
+      // The interface alone is no change.
+      {"1ahi 2mf", "1 present, 2 present", ""}}},
+    {"GoneAfterTwoMissesInARow",
+     {{"1 2", "1 new, 2 new", "1 appeared, 2 appeared"},
+      {"1", "1 present, 2 absent 1", ""},
+      {"2 1", "2 present, 1 present", ""},
+      {"1", "1 present, 2 absent 1", ""},
+      {"1", "1 present, 2 absent 2", "2 gone"},
+      {"", "1 absent 1, 2 absent 3", ""},
+      {"2a 1", "2 changed [address 198.18.0.2>198.18.1.2], 1 present",
+       "2 appeared, 2 address changed 198.18.0.2>198.18.1.2"}}},
+    // A MAC that answers twice is the one at its remembered address, or the
+    // first to answer.
+    {"AMacTwiceIsOneDevice",
+     {{"1a 1", "1 new", "1 appeared"},
+      {"1 1a", "1 present", ""},
+      {"1 2", "1 changed [address 198.18.1.1>198.18.0.1], 2 new",
+       "1 address changed 198.18.1.1>198.18.0.1, 2 appeared"}}},
+};
+
+class RunSequenceTest : public testing::TestWithParam<size_t>
+{
+  protected:
+    QTemporaryDir dir;
+};
+
+// Each run's record, what a fresh connection then reads from the file, and
+// the history at the end.
+TEST_P(RunSequenceTest, RecordsWhatEachRunChanged)
+{
+    const QString path = dir.filePath("inventory.sqlite");
+    QStringList history;
+    QDateTime at = START;
+    for (const RunStep &run : SEQUENCES[GetParam()].runs) {
+        SCOPED_TRACE(run.answered);
+        QList<Sighting> sightings;
+        for (const QString &spec : QString(run.answered).split(' ', Qt::SkipEmptyParts))
+            sightings << sighting(spec);
+        Inventory inventory(path);
+        RecordedRun recorded;
+        at = at.addSecs(10);
+        ASSERT_TRUE(inventory.recordRun(sightings, at, &recorded)) << inventory.lastError();
+        EXPECT_EQ(describe(recorded.devices, false), run.devices);
+        EXPECT_EQ(describe(recorded.events), run.events);
+        EXPECT_EQ(describe(Inventory(path).devices(), true), describe(recorded.devices, true));
+        if (*run.events)
+            history << run.events;
+    }
+    EXPECT_EQ(describe(Inventory(path).events()), history.join(", "));
+}
+
+INSTANTIATE_TEST_SUITE_P(Inventory, RunSequenceTest,
+                         testing::Range<size_t>(0, std::size(SEQUENCES)),
+                         [](const testing::TestParamInfo<size_t> &info) {
+                             return std::string(SEQUENCES[info.param].name);
+                         });
+
+TEST(InventoryTest, NoteAndNameFollowTheMac)
+{
+    QTemporaryDir dir;
+    Inventory inventory(dir.filePath("inventory.sqlite"));
+    ASSERT_TRUE(inventory.recordRun({sighting("1"), sighting("2")}, START, nullptr));
+    const QString note = QString::fromUtf8("K\xc3\xbc"
+                                           "che, \"oben\"\n\xe2\x9c\x93");
+    EXPECT_TRUE(inventory.setNote("02:00:00:00:00:01", note));
+    EXPECT_TRUE(inventory.setName("02:00:00:00:00:01", "router"));
+    EXPECT_FALSE(inventory.setNote("02:00:00:00:00:09", "x"));
+    EXPECT_EQ(inventory.lastError(), "");
+    ASSERT_TRUE(inventory.recordRun({sighting("1ah")}, START.addSecs(60), nullptr));
+
+    const QList<RememberedDevice> devices = Inventory(inventory.path()).devices();
+    ASSERT_EQ(devices.size(), 2);
+    EXPECT_EQ(devices[0].address, "198.18.1.1");
+    EXPECT_EQ(devices[0].note, note);
+    EXPECT_EQ(devices[0].name, "router");
+    EXPECT_EQ(devices[0].firstSeen, START);
+    EXPECT_EQ(devices[0].lastSeen, START.addSecs(60));
+    EXPECT_EQ(devices[1].lastSeen, START);
+    EXPECT_EQ(devices[1].note, "");
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+struct BrokenFile {
+    const char *name;
+    void (*breakFile)(const QString &path);
+};
+
+const BrokenFile BROKEN_FILES[] = {
+    {"Garbage",
+     [](const QString &path) {
+         QFile file(path);
+         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+         for (int i = 0; i < 4096; ++i)
+             file.putChar(static_cast<char>((i * 2654435761u) >> 13));
+     }},
+    {"TruncatedDatabase",
+     [](const QString &path) {
+         ASSERT_EQ(QProcess::execute(RECORD_HELPER, {path, "1", "2000", "1"}), 0);
+         QFile file(path);
+         ASSERT_TRUE(file.resize(file.size() * 3 / 5));
+     }},
+};
+
+class BrokenFileTest : public testing::TestWithParam<size_t>
+{
+};
+
+TEST_P(BrokenFileTest, IsMovedAsideNeverDeleted)
+{
+    const BrokenFile &c = BROKEN_FILES[GetParam()];
+    QTemporaryDir dir;
+    const QString path = dir.filePath("inventory.sqlite");
+    c.breakFile(path);
+    const QByteArray before = contents(path);
+
+    Inventory inventory(path);
+    const QRegularExpression said("^devscout: inventory \\Q" + path +
+                                  "\\E is unreadable \\(.+\\); moved it to (\\Q" + path +
+                                  "\\E\\.corrupt-\\d{8}T\\d{6}Z) and started a new one$");
+    const QRegularExpressionMatch match = said.match(inventory.errorLine());
+    ASSERT_TRUE(match.hasMatch()) << qPrintable(inventory.errorLine());
+    EXPECT_EQ(contents(match.captured(1)), before);
+    ASSERT_TRUE(inventory.recordRun({sighting("1")}, START, nullptr));
+    Inventory again(path);
+    EXPECT_EQ(again.errorLine(), "");
+    EXPECT_EQ(describe(again.devices(), true), "1 new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Inventory, BrokenFileTest,
+                         testing::Range<size_t>(0, std::size(BROKEN_FILES)),
+                         [](const testing::TestParamInfo<size_t> &info) {
+                             return std::string(BROKEN_FILES[info.param].name);
+                         });
+
+QProcess *startHelper(const QString &path, int tag, int devices, int runs)
+{
+    auto *helper = new QProcess;
+    helper->start(RECORD_HELPER,
+                  {path, QString::number(tag), QString::number(devices), QString::number(runs)});
+    return helper;
+}
+
+// Every run of both is kept: each device's host name changed once per run
+// after its first.
+TEST(InventoryTest, TwoProcessesRecordAtOnce)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("inventory.sqlite");
+    constexpr int DEVICES = 300, RUNS = 15;
+    std::unique_ptr<QProcess> first(startHelper(path, 1, DEVICES, RUNS));
+    std::unique_ptr<QProcess> second(startHelper(path, 2, DEVICES, RUNS));
+    for (QProcess *helper : {first.get(), second.get()}) {
+        ASSERT_TRUE(helper->waitForFinished(60000));
+        EXPECT_EQ(helper->exitCode(), 0) << helper->readAllStandardError().toStdString();
+    }
+    Inventory inventory(path);
+    const QList<RememberedDevice> devices = inventory.devices();
+    ASSERT_EQ(devices.size(), 2 * DEVICES);
+    QHash<QString, int> renames;
+    for (const InventoryEvent &event : inventory.events())
+        renames[event.mac] += event.kind == "hostname changed";
+    for (const RememberedDevice &device : devices) {
+        EXPECT_EQ(device.hostname, QString("run-%1").arg(RUNS)) << qPrintable(device.mac);
+        EXPECT_EQ(renames.value(device.mac), RUNS - 1) << qPrintable(device.mac);
+    }
+}
+
+// Killed at any moment of a run of 20,000 devices, the file holds one whole
+// run: every device has the host name of the same run. The moments are spread
+// over the time the first run took.
+TEST(InventoryTest, AKilledRunLeavesNoHalf)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("inventory.sqlite");
+    constexpr int DEVICES = 20000;
+    for (int eighths : {2, 4, 6, 8}) {
+        std::unique_ptr<QProcess> helper(startHelper(path, 1, DEVICES, 0));
+        QByteArray said;
+        while (!said.contains("recording 2") && helper->waitForReadyRead(30000))
+            said += helper->readAllStandardOutput();
+        const QRegularExpressionMatch first =
+            QRegularExpression("recorded 1 (\\d+)\n").match(QString(said));
+        ASSERT_TRUE(first.hasMatch() && said.contains("recording 2")) << said.toStdString();
+        const int delayMs = first.captured(1).toInt() * eighths / 8;
+        usleep(delayMs * 1000);
+        helper->kill();
+        helper->waitForFinished();
+
+        Inventory inventory(path);
+        EXPECT_EQ(inventory.errorLine(), "");
+        const QList<RememberedDevice> devices = inventory.devices();
+        ASSERT_EQ(devices.size(), DEVICES);
+        QSet<QString> hostnames;
+        for (const RememberedDevice &device : devices)
+            hostnames.insert(device.hostname);
+        EXPECT_EQ(hostnames.size(), 1) << "killed " << delayMs << " ms into run 2";
+    }
+}
+
+bool writeFile(const QString &path, const char *text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == qint64(strlen(text));
+}
+
+TEST(VendorTest, TheLongestRegisteredPrefixNamesTheVendor)
+{
+    // No iab.csv: a missing file is no error.
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeFile(dir.filePath("oui.csv"),
+                          "Registry,Assignment,Organization Name,Organization Address\n"
+                          "MA-L,001B63,\"Acme, Inc.\",\"1 Road\nSTE 2, Town\"\r\n"
+                          "MA-L,741AE0,Outer Block,Somewhere\n"
+                          "MA-L,70B3D5,IEEE Registration Authority,\n"
+                          "MA-L,001B64, Spaced Name ,\n"));
+    ASSERT_TRUE(writeFile(dir.filePath("mam.csv"),
+                          "Registry,Assignment,Organization Name,Organization Address\n"
+                          "MA-M,741AE09,\"Inner \"\"Block\"\"\",\n"));
+    ASSERT_TRUE(writeFile(dir.filePath("oui36.csv"),
+                          "Registry,Assignment,Organization Name,Organization Address\n"
+                          "MA-S,70B3D5F2F,Small Block \xc3\x85S,\n"));
+    setVendorRegistryFolder(dir.path());
+    const std::pair<const char *, const char *> cases[] = {
+        {"00:1b:63:12:34:56", "Acme, Inc."},
+        {"0:1B:64:0:0:1", "Spaced Name"},
+        {"74:1a:e0:9a:bc:de", "Inner \"Block\""},
+        {"74:1a:e0:8a:bc:de", "Outer Block"},
+        {"70:b3:d5:f2:f0:01", "Small Block \xc3\x85S"},
+        {"70:b3:d5:f2:e0:01", "IEEE Registration Authority"},
+        {"06:1b:63:12:34:56", "locally administered"},
+        {"00:99:99:00:00:00", ""},
+        {"not a mac", ""},
+    };
+    for (const auto &[mac, vendor] : cases)
+        EXPECT_EQ(vendorForMac(QString(mac)), QString::fromUtf8(vendor)) << mac;
+}
+
+} // namespace
