@@ -160,9 +160,11 @@ TEST(OutputTest, EveryFormatGivesBackEveryByte)
                                    device(2, "127.2.0.2", '\0' + all, std::string("a,b\0cd", 6))};
     rows[0].conflict = "02:aa:00:00:00:03 02:aa:00:00:00:04";
     rows[1].interface = ""; // the wildcard's
+    // A vendor is UTF-8 text: every character up to U+00FF comes back too.
+    rows[0].vendor = QString::fromLatin1(all.data(), all.size()).toUtf8().toStdString();
     const Records expected = {
         {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict,
-         "", "", "", ""},
+         all, "", "", ""},
         {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", "", "", "", "", ""},
     };
     const std::string json = format_rows(rows, OutputFormat::Json);
