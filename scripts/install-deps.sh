@@ -5,7 +5,7 @@ set -eu
 packages="
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite libsqlite3-dev ieee-data
   xvfb xauth x11-utils
   iproute2 util-linux socat netcat-openbsd jq procps time
   dpkg-dev file fakeroot lintian appstream

@@ -10,11 +10,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-struct ProgramResult {
-    int status; // exit status, or -1 when it did not exit normally
-    std::string out, err;
-};
-
 class CliTest : public ExchangeTest
 {
   protected:
@@ -102,18 +97,20 @@ static const CliCase CLI_CASES[] = {
     // the replies came, with a device's bytes escaped and cut at a NUL, and a
     // row for each device that answers for one address (a factory default).
     // Loopback alone cannot broadcast, so by default the wildcard stands in.
-    {"discover --csv", TWO_AT_ONE_ADDRESS, 0,
-     "ip,netmask,mac,hostname,firmware,interface,conflict\r\n"
-     "127.2.0.1,255.255.0.0,02:aa:00:00:00:01,a\\x0ab,c,,02:aa:00:00:00:02\r\n"
-     "127.2.0.1,255.0.0.0,02:aa:00:00:00:02,,,,02:aa:00:00:00:01\r\n",
+    {"--no-inventory discover --csv", TWO_AT_ONE_ADDRESS, 0,
+     "ip,netmask,mac,hostname,firmware,interface,conflict,vendor,state,first_seen,last_seen\r\n"
+     "127.2.0.1,255.255.0.0,02:aa:00:00:00:01,a\\x0ab,c,,02:aa:00:00:00:02,locally "
+     "administered,,,\r\n"
+     "127.2.0.1,255.0.0.0,02:aa:00:00:00:02,,,,02:aa:00:00:00:01,locally administered,,,\r\n",
      "devscout-cli: no interface that can broadcast; asking through the default route only\n", "",
      ""},
-    {"--bind 127.0.0.1 discover", TWO_AT_ONE_ADDRESS, 0,
-     "IP         Netmask      MAC                Hostname  Firmware  Interface  Conflict\n"
+    {"--no-inventory --bind 127.0.0.1 discover", TWO_AT_ONE_ADDRESS, 0,
+     "IP         Netmask      MAC                Hostname  Firmware  Interface  "
+     "Conflict           Vendor                State  First seen  Last seen\n"
      "127.2.0.1  255.255.0.0  02:aa:00:00:00:01  a\\x0ab    c         lo         "
-     "02:aa:00:00:00:02\n"
+     "02:aa:00:00:00:02  locally administered\n"
      "127.2.0.1  255.0.0.0    02:aa:00:00:00:02                      lo         "
-     "02:aa:00:00:00:01\n",
+     "02:aa:00:00:00:01  locally administered\n",
      "", "", ""},
     // Setup and install: the one line on stdout or stderr, and what the device saw.
     {"--verbose setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0", " --devices 2", 0,

@@ -68,18 +68,22 @@ static bool unescape(const std::string &text, std::string *out)
 // characters, the conflict as an array.
 static Records read_json(const std::string &utf8)
 {
-    const char *const keys[] = {"ip",       "netmask",   "mac",     "hostname",
-                                "firmware", "interface", "conflict"};
+    const char *const keys[] = {"ip",       "netmask",    "mac",      "hostname",
+                                "firmware", "interface",  "conflict", "vendor",
+                                "state",    "first_seen", "last_seen"};
     Records records;
     for (const QJsonValue value :
          QJsonDocument::fromJson(QByteArray::fromStdString(utf8)).array()) {
         std::vector<std::string> &record = records.emplace_back();
-        for (const char *key : keys) {
-            const QJsonValue field = value.toObject().value(QLatin1String(key));
-            const bool conflict = key == keys[6];
+        for (size_t k = 0; k < std::size(keys); ++k) {
+            const QJsonValue field = value.toObject().value(QLatin1String(keys[k]));
+            const bool conflict = k == 6;
             const QString text =
                 conflict ? field.toVariant().toStringList().join(' ') : field.toString();
-            if (value.toObject().size() != 7 || (conflict ? !field.isArray() : !field.isString()) ||
+            // A row no inventory remembers has null state and times.
+            const bool text_field = field.isString() || (k >= 8 && field.isNull());
+            if (value.toObject().size() != std::ssize(keys) ||
+                (conflict ? !field.isArray() : !text_field) ||
                 !latin1(text, &record.emplace_back()))
                 return UNREADABLE;
         }
@@ -132,7 +136,7 @@ static Records read_table(const std::string &utf8)
     for (size_t i = 0; i < line.size(); ++i)
         if (line[i] != ' ' && (i == 0 || (i >= 2 && line.compare(i - 2, 2, "  ") == 0)))
             columns.push_back(i);
-    while (std::getline(lines, line) && columns.size() == 7) {
+    while (std::getline(lines, line) && columns.size() == 11) {
         line.resize(std::max(line.size(), columns.back()), ' ');
         std::vector<std::string> &record = records.emplace_back();
         for (size_t f = 0; f < columns.size(); ++f) {
@@ -156,9 +160,12 @@ TEST(OutputTest, EveryFormatGivesBackEveryByte)
                                    device(2, "127.2.0.2", '\0' + all, std::string("a,b\0cd", 6))};
     rows[0].conflict = "02:aa:00:00:00:03 02:aa:00:00:00:04";
     rows[1].interface = ""; // the wildcard's
+    // A vendor is UTF-8 text: every character up to U+00FF comes back too.
+    rows[0].vendor = QString::fromLatin1(all.data(), all.size()).toUtf8().toStdString();
     const Records expected = {
-        {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict},
-        {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", ""},
+        {"127.2.0.1", "255.255.0.0", "02:aa:00:00:00:01", all, backwards, "lo", rows[0].conflict,
+         all, "", "", ""},
+        {"127.2.0.2", "255.255.0.0", "02:aa:00:00:00:02", "", "a,b", "", "", "", "", "", ""},
     };
     const std::pair<OutputFormat, Records (*)(const std::string &)> formats[] = {
         {OutputFormat::Json, read_json},

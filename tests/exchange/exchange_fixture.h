@@ -89,6 +89,12 @@ struct Outcome {
     std::string out, err;
 };
 
+// How a program run to its end went.
+struct ProgramResult {
+    int status = -1; // exit status, or -1 when it did not exit normally
+    std::string out, err;
+};
+
 // Table-driven cases take their row's index as parameter.
 class ExchangeTest : public testing::TestWithParam<size_t>
 {

@@ -46,6 +46,15 @@ const CommandSyntax COMMANDS[] = {
      CommandKind::Install,
      "Uploads a firmware image to the device with this MAC address.",
      {{"MAC", "The device's MAC address."}, {"IMAGE", "The image file to upload."}}},
+    {"inventory",
+     CommandKind::Inventory,
+     "Lists the devices remembered from earlier discovery runs, with their state, name and "
+     "note.",
+     {}},
+    {"note",
+     CommandKind::Note,
+     "Sets the note of a remembered device; an empty TEXT removes it.",
+     {{"MAC", "The device's MAC address."}, {"TEXT", "The note."}}},
 };
 
 std::string argument_names(const CommandSyntax &syntax)
@@ -89,13 +98,22 @@ bool read_seconds(const QString &text, int *ms)
     return true;
 }
 
+constexpr char MAC_EXPECTED[] = "expected six hex bytes such as 02:00:00:00:00:01";
+
 bool read_values(const QStringList &values, CliCommand *command, int *exit_status)
 {
-    if (command->kind == CommandKind::Discover)
+    if (command->kind == CommandKind::Discover || command->kind == CommandKind::Inventory)
         return true;
+    if (command->kind == CommandKind::Note) {
+        command->note = values[1];
+        if (parse_mac(values[0].toStdString(), &command->mac))
+            return true;
+        print_cli_error("bad MAC address '" + values[0].toStdString() + "': " + MAC_EXPECTED);
+        *exit_status = STATUS_USAGE;
+        return false;
+    }
     if (!parse_mac(values[0].toStdString(), &command->mac))
-        return bad_value("MAC address", values[0],
-                         "expected six hex bytes such as 02:00:00:00:00:01", exit_status);
+        return bad_value("MAC address", values[0], MAC_EXPECTED, exit_status);
     if (const char *problem = check_device_mac(command->mac))
         return bad_value("MAC address", values[0], problem, exit_status);
     if (command->kind == CommandKind::Setup) {
@@ -145,8 +163,15 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     const QCommandLineOption verbose_option(
         "verbose", "Also show the protocol's own lines (every reply, skip and time-out) on "
                    "standard error.");
-    parser.addOptions({interface_option, bind_option, max_time_option, verbose_option});
-    parser.addPositionalArgument("command", "discover, setup or install.");
+    const QCommandLineOption database_option("database",
+                                             "Remember the devices in the file PATH (default: "
+                                             "~/.local/share/devscout/inventory.sqlite).",
+                                             "PATH");
+    const QCommandLineOption no_inventory_option(
+        "no-inventory", "Neither read nor record what earlier discovery runs found.");
+    parser.addOptions({interface_option, bind_option, max_time_option, verbose_option,
+                       database_option, no_inventory_option});
+    parser.addPositionalArgument("command", "discover, setup, install, inventory or note.");
 
     // A first pass only finds the command; its own options come next.
     parser.parse(arguments);
@@ -160,6 +185,13 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
 
     const QCommandLineOption json_option("json", "Print a JSON array of objects.");
     const QCommandLineOption csv_option("csv", "Print CSV (RFC 4180) with a header line.");
+    const QCommandLineOption watch_option(
+        "watch",
+        "Run a discovery every SECONDS until interrupted, printing a JSON line for each "
+        "device that appears, changes or is gone.",
+        "SECONDS");
+    const QCommandLineOption absent_option(
+        "absent", "Also list the devices that did not answer the last discovery run.");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
     const QCommandLineOption address_option(
         "address",
@@ -176,11 +208,15 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         parser.addPositionalArgument(syntax->name, syntax->description, syntax->name);
         for (const ArgumentSyntax &argument : syntax->arguments)
             parser.addPositionalArgument(argument.name, argument.description);
-        if (syntax->kind == CommandKind::Discover)
+        if (syntax->kind == CommandKind::Discover || syntax->kind == CommandKind::Inventory)
             parser.addOptions({json_option, csv_option});
+        if (syntax->kind == CommandKind::Discover)
+            parser.addOption(watch_option);
+        if (syntax->kind == CommandKind::Inventory)
+            parser.addOption(absent_option);
         if (syntax->kind == CommandKind::Setup)
             parser.addOption(dhcp_option);
-        if (syntax->kind != CommandKind::Discover)
+        if (syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install)
             parser.addOption(address_option);
         if (syntax->kind == CommandKind::Install)
             parser.addOption(timeout_option);
@@ -211,9 +247,26 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (parser.isSet(bind_option) && parser.value(bind_option).isEmpty())
         return usage_error("--bind needs an address", exit_status);
     const bool discover = syntax->kind == CommandKind::Discover;
-    if (discover && parser.isSet(json_option) && parser.isSet(csv_option))
+    const bool listing = discover || syntax->kind == CommandKind::Inventory;
+    const bool exchange =
+        syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install;
+    if (listing && parser.isSet(json_option) && parser.isSet(csv_option))
         return usage_error("--json and --csv exclude each other", exit_status);
+    if (discover && parser.isSet(watch_option) && parser.isSet(csv_option))
+        return usage_error("--watch prints JSON lines; --csv does not apply", exit_status);
+    if (parser.isSet(database_option) && parser.isSet(no_inventory_option))
+        return usage_error("--database and --no-inventory exclude each other", exit_status);
+    if (parser.isSet(database_option) && parser.value(database_option).isEmpty())
+        return usage_error("--database needs a path", exit_status);
+    const bool remembering =
+        syntax->kind == CommandKind::Inventory || syntax->kind == CommandKind::Note;
+    if (remembering && parser.isSet(no_inventory_option))
+        return usage_error(std::string(syntax->name) + " needs the inventory; drop --no-inventory",
+                           exit_status);
 
+    if (discover && parser.isSet(watch_option) &&
+        !read_seconds(parser.value(watch_option), &command->watch_ms))
+        return bad_value("--watch", parser.value(watch_option), SECONDS_EXPECTED, exit_status);
     if (parser.isSet(max_time_option) &&
         !read_seconds(parser.value(max_time_option), &command->max_run_ms))
         return bad_value("--max-time", parser.value(max_time_option), SECONDS_EXPECTED,
@@ -222,7 +275,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (install && parser.isSet(timeout_option) &&
         !read_seconds(parser.value(timeout_option), &command->timeout_ms))
         return bad_value("--timeout", parser.value(timeout_option), SECONDS_EXPECTED, exit_status);
-    if (!discover && parser.isSet(address_option) &&
+    if (exchange && parser.isSet(address_option) &&
         (!parse_ipv4(parser.value(address_option).toStdString(), &command->address) ||
          command->address.s_addr == INADDR_ANY))
         return bad_value("--address", parser.value(address_option),
@@ -231,10 +284,13 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     command->kind = syntax->kind;
     command->interface_name = parser.value(interface_option).toStdString();
     command->bind = parser.value(bind_option).toStdString();
-    if (discover && parser.isSet(json_option))
+    if (listing && parser.isSet(json_option))
         command->format = OutputFormat::Json;
-    if (discover && parser.isSet(csv_option))
+    if (listing && parser.isSet(csv_option))
         command->format = OutputFormat::Csv;
+    command->database = parser.value(database_option);
+    command->use_inventory = !parser.isSet(no_inventory_option);
+    command->list_absent = syntax->kind == CommandKind::Inventory && parser.isSet(absent_option);
     command->dhcp = syntax->kind == CommandKind::Setup && parser.isSet(dhcp_option);
     command->verbose = parser.isSet(verbose_option);
     return read_values(values, command, exit_status);

@@ -6,6 +6,7 @@
 #include "discover_run.h"
 #include "output.h"
 
+#include <QString>
 #include <QStringList>
 #include <netinet/ether.h>
 #include <netinet/in.h>
@@ -13,11 +14,12 @@
 
 enum ExitStatus {
     STATUS_OK = 0,     // done, or the device accepted
-    STATUS_FAILED = 1, // the device refused, did not answer or is ambiguous
+    STATUS_FAILED = 1, // the device refused, did not answer or is ambiguous; or the
+                       // inventory could not be written or does not know the MAC
     STATUS_USAGE = 2,  // bad usage or input; nothing was sent
 };
 
-enum class CommandKind { Discover, Setup, Install };
+enum class CommandKind { Discover, Setup, Install, Inventory, Note };
 
 struct CliCommand {
     CommandKind kind = CommandKind::Discover;
@@ -33,6 +35,11 @@ struct CliCommand {
     bool dhcp = false;
     bool verbose = false; // --verbose: the protocol's lines on stderr
     std::string image;
+    QString database;          // --database; empty for the default file
+    bool use_inventory = true; // false with --no-inventory
+    int watch_ms = 0;          // discover --watch; 0 for a single run
+    bool list_absent = false;  // inventory --absent
+    QString note;              // note's TEXT
 };
 
 // Fills command and returns true when it is ready to run. Otherwise the help,

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
 
-#include "discover_run.h"
 #include "progress_bar.h"
+#include "remembered.h"
 #include "values.h"
+#include "vendors.h"
+#include "watch.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -67,43 +69,27 @@ bool select_interfaces(const CliCommand &command, std::vector<DiscoverInterface>
     return false;
 }
 
-// One whole discovery run on the command's interfaces: STATUS_OK, or how the
-// program ends after a line that says why it could not run.
-int run_discovery(const CliCommand &command, DiscoverSink *sink)
-{
-    std::vector<DiscoverInterface> interfaces;
-    if (!select_interfaces(command, &interfaces))
-        return STATUS_USAGE;
-    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), sink,
-                     command.max_run_ms) < 0) {
-        print_cli_error("the discovery could not run on any interface");
-        return STATUS_FAILED;
-    }
-    return STATUS_OK;
-}
-
-class RowCollector : public DiscoverSink
-{
-  public:
-    void found(const DiscoveredDevice &device) override
-    {
-        rows.push_back({device.entry, device.where.name, ""});
-    }
-
-    std::vector<DeviceRow> rows;
-};
-
 int run_discover(const CliCommand &command)
 {
+    if (command.watch_ms > 0)
+        return run_watch(command);
     RowCollector collector;
     if (const int status = run_discovery(command, &collector); status != STATUS_OK)
         return status;
     mark_conflicts(&collector.rows);
+    // A run that cannot be remembered is still listed.
+    int status = STATUS_OK;
+    if (command.use_inventory) {
+        const std::unique_ptr<Inventory> inventory = open_inventory(command);
+        if (inventory == nullptr || !remember_run(inventory.get(), QDateTime::currentDateTimeUtc(),
+                                                  &collector.rows, nullptr))
+            status = STATUS_FAILED;
+    }
     // The protocol's lines never go to stdout (main), so it carries the
     // document alone.
     const std::string out = format_rows(collector.rows, command.format);
     std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? STATUS_OK : STATUS_FAILED;
+    return std::fflush(stdout) == 0 ? status : STATUS_FAILED;
 }
 
 // Collects every device that answers with the MAC over the whole run, so
@@ -247,7 +233,39 @@ int run_exchange(const CliCommand &command)
 
 } // namespace
 
+void RowCollector::found(const DiscoveredDevice &device)
+{
+    DeviceRow &row = rows.emplace_back();
+    row.entry = device.entry;
+    row.interface = device.where.name;
+    row.vendor = vendorForMac(device.entry.mac).toStdString();
+}
+
+int run_discovery(const CliCommand &command, DiscoverSink *sink)
+{
+    std::vector<DiscoverInterface> interfaces;
+    if (!select_interfaces(command, &interfaces))
+        return STATUS_USAGE;
+    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), sink,
+                     command.max_run_ms) < 0) {
+        print_cli_error("the discovery could not run on any interface");
+        return STATUS_FAILED;
+    }
+    return STATUS_OK;
+}
+
 int run_command(const CliCommand &command)
 {
-    return command.kind == CommandKind::Discover ? run_discover(command) : run_exchange(command);
+    switch (command.kind) {
+    case CommandKind::Discover:
+        return run_discover(command);
+    case CommandKind::Inventory:
+        return list_inventory(command);
+    case CommandKind::Note:
+        return set_note(command);
+    case CommandKind::Setup:
+    case CommandKind::Install:
+        break;
+    }
+    return run_exchange(command);
 }
