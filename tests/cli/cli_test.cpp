@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-cli run as a program against simulated devices.
 #include "exchange_fixture.h"
 #include "fd_guard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The discover formats read back: JSON, CSV and the table give every byte of
 // a device's texts back, and name the other devices at a shared address.
 #include "output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the front ends refuse to send: each rule of the MAC, address and
 // netmask checks, and the values that must pass them.
 #include "checks.h"

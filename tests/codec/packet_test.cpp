@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet codec: the bytes a record encodes to, and what a datagram
 // decodes to, malformed ones included.
 #include "discover.h"

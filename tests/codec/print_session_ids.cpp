@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints the first session identifiers a fresh process draws, for the test
 // that two processes do not share them.
 #include "discover.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Session identifiers must differ between processes: two windows or scripts
 // started together on one LAN would otherwise take each other's replies.
 #include <cstdio>

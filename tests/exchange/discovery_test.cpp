@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Discovery runs against simulated devices: what a run collects, skips and
 // acknowledges, and the devices it finds behind each of several interfaces.
 #include "exchange_fixture.h"

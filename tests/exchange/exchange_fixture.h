@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Common ground of the exchange and command-line tests: a scratch directory,
 // the simulated device logging into it, the exchanges and runs with their
 // lines captured, and no descriptor left open at the end of a test.

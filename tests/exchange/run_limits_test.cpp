@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When waits end on a busy network: a run ends 2 s after its last new device
 // however much else keeps arriving, and at its limit however many new
 // devices do; a setup's reply wait ends 2 s after its request.

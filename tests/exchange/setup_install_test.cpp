@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup and install exchanges against a simulated device: the word
 // printed for each answer, the request and the bytes as the device received
 // them, the report, and every way an exchange ends early. None but a whole

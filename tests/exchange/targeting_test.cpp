@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which requests leave and whose replies count: a request that names no
 // single device, or offers an image that cannot be uploaded, never leaves, and
 // only the device itself can answer one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single sends and reads on real sockets, checked from a device's socket on
 // the discover port.
 #include "exchange_fixture.h"

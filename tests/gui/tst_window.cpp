@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window, offscreen: the host list and the setup dialog, and the runs,
 // setups and installs they start against simulated devices on loopback.
 #include "installdialog.h"

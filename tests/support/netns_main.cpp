@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test main for tests that send the protocol: refuses to start anywhere but in
 // a fresh private network namespace, whatever launched it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pipe on which a simulated device started with --ready-fd says that its
 // devices answer.
 #pragma once
