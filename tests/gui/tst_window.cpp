@@ -65,6 +65,7 @@ QStringList columnTexts(int column)
 // A point inside the cell that stays in sight however wide the column is.
 QPoint cellPoint(int row, int column)
 {
+    view->scrollTo(view->model()->index(row, column));
     const QRect cell = view->visualRect(view->model()->index(row, column));
     return QPoint(cell.left() + 5, cell.center().y());
 }
@@ -238,7 +239,7 @@ class TestWindow : public QObject
             {"0.0.0.0", "0.0.0.0", "0:0:0:0:0:0", "", wide}};
         for (const DiscoverEntry &entry : entries)
             view->add_item(&entry);
-        for (int c = 0; c < QHostView::ColumnCount; ++c)
+        for (int c = 0; c < rows[0].size(); ++c)
             QCOMPARE(columnTexts(c), (QStringList{rows[0][c], rows[1][c], rows[2][c]}));
 
         // The firmware column widens to its widest entry, and never narrows.
@@ -395,8 +396,8 @@ class TestWindow : public QObject
             QApplication::sendEvent(view->viewport(), &event);
             copied << QGuiApplication::clipboard()->text();
         }
-        QCOMPARE(copied, (QStringList{"192.0.2.10", "0:a:95:1:2b:ff",
-                                      "192.0.2.10\t255.255.255.0\t0:a:95:1:2b:ff\tdev\tfw 1"}));
+        QCOMPARE(copied.mid(0, 2), (QStringList{"192.0.2.10", "0:a:95:1:2b:ff"}));
+        QVERIFY(copied[2].startsWith("192.0.2.10\t255.255.255.0\t0:a:95:1:2b:ff\tdev\tfw 1\t"));
     }
 
     // Only loopback here, so every run asks through the wildcard address and
