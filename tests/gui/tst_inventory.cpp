@@ -1,0 +1,471 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window with its memory: what it lists at start, what runs make of
+// devices that appear, change and go away, notes, the filter, watch, export
+// and keys. Offscreen, with temporary databases and simulated devices in
+// this private network namespace.
+#include "hostitem.h"
+#include "mainwindow.h"
+#include "qhostview.h"
+#include "sim_devices.h"
+#include "vendors.h"
+#include "window_test.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+Sighting sighting(const QString &mac, const QString &address)
+{
+    return {mac, address, "255.255.255.0", "host", "fw 1", "eth0"};
+}
+
+DiscoverEntry device(const char *ip, const char *mac, const char *host = "")
+{
+    DiscoverEntry entry{};
+    inet_pton(AF_INET, ip, &entry.ipaddr);
+    inet_pton(AF_INET, "255.255.255.0", &entry.netmask);
+    ether_aton_r(mac, &entry.mac);
+    std::strncpy(entry.hostname, host, sizeof(entry.hostname) - 1);
+    return entry;
+}
+
+// The first row of mac (as the list writes it), or null.
+HostItem *row(const QString &mac)
+{
+    const auto rows = view->findItems(mac, Qt::MatchExactly, QHostView::Mac);
+    return rows.isEmpty() ? nullptr : static_cast<HostItem *>(rows[0]);
+}
+
+QStringList shownAddresses()
+{
+    QStringList addresses;
+    for (const HostItem *shown : view->shownRows())
+        addresses << shown->text(QHostView::Ip);
+    return addresses;
+}
+
+bool greyed(const QTreeWidgetItem *item)
+{
+    return item->foreground(QHostView::Ip).color() ==
+           QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+}
+
+// RFC 4180 records, with the command line's \\ and \xHH undone in each field.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> records;
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    const auto endField = [&] {
+        static const QRegularExpression escape(R"(\\(\\|x[0-9a-f]{2}))");
+        QString plain;
+        qsizetype from = 0;
+        for (auto it = escape.globalMatch(field); it.hasNext();) {
+            const auto match = it.next();
+            plain += field.mid(from, match.capturedStart() - from);
+            plain += match.captured(1) == "\\"
+                         ? QChar('\\')
+                         : QChar(match.captured(1).mid(1).toUShort(nullptr, 16));
+            from = match.capturedEnd();
+        }
+        fields << plain + field.mid(from);
+        field.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+            field += text[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            endField();
+        else if (!quoted && c == '\n') {
+            endField();
+            records << std::exchange(fields, {});
+        } else if (quoted || c != '\r')
+            field += c;
+    }
+    return records;
+}
+
+} // namespace
+
+class TestInventory : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<QWidget> box;
+    int files = 0;
+
+    QString newFile(const char *suffix)
+    {
+        return dir.filePath(QString("%1.%2").arg(++files).arg(suffix));
+    }
+
+    void openWindow(const QString &database)
+    {
+        box.reset();
+        box = std::make_unique<QWidget>();
+        setup_main_window(*box, database);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    }
+    template <typename T> T *part(const char *name) { return box->findChild<T *>(name); }
+
+    bool discover()
+    {
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        return done.wait(20000);
+    }
+
+    // Writes note into the row's Note column as a user does: F2, typing,
+    // Enter.
+    void writeNote(HostItem *item, const QString &note)
+    {
+        view->setCurrentItem(item, QHostView::Mac);
+        QTest::keyClick(view, Qt::Key_F2);
+        auto *editor = view->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor != nullptr);
+        editor->clear();
+        QTest::keyClicks(editor, note);
+        QTest::keyClick(editor, Qt::Key_Return);
+        // The editor hands its text over on the next pass of the event loop.
+        QTRY_COMPARE(item->text(QHostView::Note), note);
+    }
+
+    QString storedNote(const QString &database, const QString &mac)
+    {
+        for (const RememberedDevice &remembered : Inventory(database).devices())
+            if (remembered.mac == mac)
+                return remembered.note;
+        return "(not remembered)";
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QFile registry(dir.filePath("oui.csv"));
+        QVERIFY(registry.open(QIODevice::WriteOnly));
+        registry.write("Registry,Assignment,Organization Name,Organization Address\n"
+                       "MA-L,000A95,\"Test Devices, Inc.\",Somewhere\n");
+        registry.close();
+        setVendorRegistryFolder(dir.path());
+    }
+
+    void rememberedListedAtStart()
+    {
+        const QString database = newFile("sqlite");
+        // Seconds in the times, so that the tool tip's is exact.
+        const QDateTime earlier = QDateTime::currentDateTimeUtc().addSecs(-3 * 3600 - 17);
+        {
+            Inventory inventory(database);
+            RecordedRun recorded;
+            QVERIFY(inventory.recordRun({sighting("02:00:00:00:00:01", "198.18.0.1"),
+                                         sighting("02:00:00:00:00:02", "198.18.0.2")},
+                                        earlier, &recorded));
+            QVERIFY(inventory.recordRun({sighting("02:00:00:00:00:01", "198.18.0.1")},
+                                        earlier.addSecs(60), &recorded));
+        }
+        openWindow(database);
+        QTRY_COMPARE(view->topLevelItemCount(), 2);
+        HostItem *present = row("2:0:0:0:0:1");
+        HostItem *absent = row("2:0:0:0:0:2");
+        QVERIFY(present != nullptr && absent != nullptr);
+        QVERIFY(!greyed(present));
+        QVERIFY(greyed(absent));
+        QCOMPARE(absent->text(QHostView::State), "last seen 3 hours ago");
+        QVERIFY2(absent->toolTip(QHostView::Ip)
+                     .contains(QLocale().toString(earlier.toLocalTime(), QLocale::LongFormat)),
+                 qPrintable(absent->toolTip(QHostView::Ip)));
+
+        auto *showAbsent = part<QCheckBox>("showAbsent");
+        QVERIFY(showAbsent->isChecked());
+        showAbsent->click();
+        QCOMPARE(shownAddresses(), QStringList{"198.18.0.1"});
+        showAbsent->click();
+        QCOMPARE(shownAddresses(), (QStringList{"198.18.0.1", "198.18.0.2"}));
+    }
+
+    // Devices appear, change address and firmware, and go away between runs;
+    // a note stays with its device's MAC.
+    void runsShowWhatChanged()
+    {
+        QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        const QString database = newFile("sqlite");
+        openWindow(database);
+        SimDevices sim;
+        QVERIFY(sim.start({"addr=127.1.0.1,mac=2:0:0:0:0:1,fw=fw 1.0",
+                           "addr=127.1.0.2,mac=2:0:0:0:0:2", "addr=127.1.0.3,mac=2:0:0:0:0:3"}));
+        QVERIFY(discover());
+        QCOMPARE(view->topLevelItemCount(), 3);
+        for (const char *mac : {"2:0:0:0:0:1", "2:0:0:0:0:2", "2:0:0:0:0:3"})
+            QCOMPARE(row(mac)->text(QHostView::State), "new");
+        writeNote(row("2:0:0:0:0:2"), "rack 4");
+        QCOMPARE(storedNote(database, "02:00:00:00:00:02"), "rack 4");
+
+        QVERIFY(sim.start({"addr=127.1.0.1,mac=2:0:0:0:0:1,fw=fw 2.0",
+                           "addr=127.1.0.12,mac=2:0:0:0:0:2", "addr=127.1.0.4,mac=2:0:0:0:0:4"}));
+        for (int pass = 0; pass < 2; ++pass) {
+            QVERIFY(discover());
+            const struct {
+                const char *mac;
+                const char *ip;
+                QString state; // after the change, and in the run after it
+                const char *tip;
+                const char *note;
+            } expected[] = {
+                {"2:0:0:0:0:1", "127.1.0.1", pass == 0 ? "changed" : "", "fw 1.0 → fw 2.0", ""},
+                {"2:0:0:0:0:2", "127.1.0.12", pass == 0 ? "changed" : "", "127.1.0.2 → 127.1.0.12",
+                 "rack 4"},
+                {"2:0:0:0:0:3", "127.1.0.3", "last seen just now", "Did not answer", ""},
+                {"2:0:0:0:0:4", "127.1.0.4", pass == 0 ? "new" : "", "", ""},
+            };
+            QCOMPARE(view->topLevelItemCount(), 4);
+            for (const auto &device : expected) {
+                const HostItem *item = row(device.mac);
+                QVERIFY2(item != nullptr, device.mac);
+                QCOMPARE(item->text(QHostView::Ip), device.ip);
+                QCOMPARE(item->text(QHostView::State), device.state);
+                QCOMPARE(greyed(item), device.state.startsWith("last seen"));
+                if (*device.tip && !device.state.isEmpty())
+                    QVERIFY2(item->toolTip(QHostView::Ip).contains(device.tip),
+                             qPrintable(item->toolTip(QHostView::Ip)));
+                QCOMPARE(item->text(QHostView::Note), device.note);
+            }
+        }
+    }
+
+    void filter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList all = {"198.18.0.1", "198.18.0.12", "198.18.1.5"};
+        QTest::newRow("nothing") << "" << all;
+        QTest::newRow("address prefix") << "198.18.0.1" << all.mid(0, 2);
+        QTest::newRow("host name, other case") << "KITCHEN" << all.mid(0, 1);
+        QTest::newRow("MAC") << "2:0:0:0:0:2" << all.mid(1, 1);
+        QTest::newRow("vendor") << "test devices" << all.mid(2, 1);
+        QTest::newRow("no match") << "printer" << QStringList();
+    }
+
+    // Ctrl+F, then typing.
+    void filter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, shown);
+        openWindow(QString());
+        const DiscoverEntry entries[] = {device("198.18.0.1", "2:0:0:0:0:1", "Kitchen"),
+                                         device("198.18.0.12", "2:0:0:0:0:2", "garage"),
+                                         device("198.18.1.5", "0:a:95:0:0:1", "hall")};
+        for (const DiscoverEntry &entry : entries)
+            view->add_item(&entry);
+        box->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(box.get()));
+        QTest::keyClick(box.get(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), part<QLineEdit>("filter"));
+        QTest::keyClicks(QApplication::focusWidget(), typed);
+        QCOMPARE(shownAddresses(), shown);
+        part<QLineEdit>("filter")->clear();
+        QCOMPARE(view->shownRows().size(), 3);
+    }
+
+    // Rows stay where they are: a changed device's row is updated, a silent
+    // one greyed, a new one added, and the selection kept.
+    void watchUpdatesInPlace()
+    {
+        QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        openWindow(newFile("sqlite"));
+        SimDevices sim;
+        QVERIFY(sim.start({"addr=127.1.0.1,mac=2:0:0:0:0:1", "addr=127.1.0.2,mac=2:0:0:0:0:2"}));
+        QSignalSpy done(view, &QHostView::refresh_done);
+        part<QSpinBox>("watchInterval")->setValue(1);
+        part<QCheckBox>("watch")->click();
+        QVERIFY(done.wait(20000));
+        HostItem *selected = row("2:0:0:0:0:2");
+        QVERIFY(selected != nullptr);
+        view->setCurrentItem(selected);
+        int removals = 0;
+        connect(view->model(), &QAbstractItemModel::rowsRemoved, this, [&] { ++removals; });
+        connect(view->model(), &QAbstractItemModel::modelReset, this, [&] { ++removals; });
+
+        QVERIFY(sim.start(
+            {"addr=127.1.0.2,mac=2:0:0:0:0:2,fw=fw 2.0", "addr=127.1.0.3,mac=2:0:0:0:0:3"}));
+        // The run under way may have begun before the change; the next not.
+        const qsizetype runs = done.count();
+        QTRY_VERIFY_WITH_TIMEOUT(done.count() >= runs + 2, 30000);
+        part<QCheckBox>("watch")->click();
+        QCOMPARE(removals, 0);
+        QCOMPARE(view->topLevelItemCount(), 3);
+        QCOMPARE(row("2:0:0:0:0:2"), selected);
+        QVERIFY(selected->isSelected());
+        QCOMPARE(selected->text(QHostView::Firmware), "fw 2.0");
+        QVERIFY(greyed(row("2:0:0:0:0:1")));
+        QVERIFY(row("2:0:0:0:0:3") != nullptr && !greyed(row("2:0:0:0:0:3")));
+    }
+
+    void exportRows_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("CSV") << "csv";
+        QTest::newRow("JSON") << "json";
+    }
+
+    // What the filter shows, read back field by field.
+    void exportRows()
+    {
+        QFETCH(QString, suffix);
+        openWindow(QString());
+        const DiscoverEntry entries[] = {
+            device("198.18.0.1", "0:a:95:0:0:1", "a,b \"q\" caf\xe9\x01\\"),
+            device("198.18.0.1", "2:0:0:0:0:2", "plain"),
+            device("198.18.0.9", "2:0:0:0:0:3", "filtered out")};
+        for (const DiscoverEntry &entry : entries)
+            view->add_item(&entry);
+        part<QLineEdit>("filter")->setText("198.18.0.1");
+
+        const QString path = newFile(qPrintable(suffix));
+        QTimer::singleShot(0, this, [&] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (files == nullptr)
+                return;
+            files->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+            static_cast<QDialog *>(files)->accept();
+        });
+        part<QPushButton>("exportButton")->click();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+
+        QList<QHash<QString, QString>> exported;
+        if (suffix == "json") {
+            for (const QJsonValue &value : QJsonDocument::fromJson(text).array()) {
+                QHash<QString, QString> fields;
+                const QJsonObject object = value.toObject();
+                for (auto it = object.begin(); it != object.end(); ++it)
+                    fields[it.key()] =
+                        it->isArray() ? it->toVariant().toStringList().join(' ') : it->toString();
+                exported << fields;
+            }
+        } else {
+            const QList<QStringList> records = parseCsv(QString::fromUtf8(text));
+            for (const QStringList &record : records.mid(1)) {
+                QHash<QString, QString> fields;
+                for (qsizetype f = 0; f < record.size(); ++f)
+                    fields[records[0].value(f)] = record[f];
+                exported << fields;
+            }
+        }
+        const QStringList macs = {"00:0a:95:00:00:01", "02:00:00:00:00:02"};
+        QCOMPARE(exported.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QHash<QString, QString> &fields = exported[i];
+            QCOMPARE(fields["ip"], "198.18.0.1");
+            QCOMPARE(fields["mac"], macs[i]);
+            QCOMPARE(fields["hostname"], QString::fromLatin1(entries[i].hostname));
+            QCOMPARE(fields["conflict"], macs[1 - i]);
+            QCOMPARE(fields["state"], "present");
+            QVERIFY(QDateTime::fromString(fields["last_seen"], Qt::ISODate).isValid());
+        }
+        QCOMPARE(exported[0]["vendor"], "Test Devices, Inc.");
+    }
+
+    // A run's rows, taken in batches, in the order the devices answered;
+    // the list cleared before the first and the button back after the last.
+    void rowsArriveInOrder()
+    {
+        QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        QStringList devices, answered;
+        for (int i = 1; i <= 150; ++i) {
+            answered << QString("127.1.0.%1").arg(i);
+            devices << QString("addr=%1,delay=%2").arg(answered.last()).arg(i * 2);
+        }
+        SimDevices sim;
+        QVERIFY(sim.start(devices));
+        // Each device answers all three requests: a line for each repeat.
+        OutputCapture err(STDERR_FILENO);
+        openWindow(QString());
+        const DiscoverEntry old = device("198.18.0.1", "2:0:0:0:0:1");
+        view->add_item(&old);
+        int rowsBefore = -1;
+        bool enabledDuringInsert = false;
+        QStringList inserted;
+        connect(view->model(), &QAbstractItemModel::rowsAboutToBeInserted, this, [&] {
+            if (rowsBefore < 0)
+                rowsBefore = view->topLevelItemCount();
+            enabledDuringInsert = enabledDuringInsert || discoverButton->isEnabled();
+        });
+        connect(view->model(), &QAbstractItemModel::rowsInserted, this,
+                [&](const QModelIndex &, int first, int last) {
+                    for (int r = first; r <= last; ++r)
+                        inserted << view->topLevelItem(r)->text(QHostView::Ip);
+                });
+        QVERIFY(discover());
+        QVERIFY(discoverButton->isEnabled());
+        QCOMPARE(rowsBefore, 0);
+        QVERIFY(!enabledDuringInsert);
+        QCOMPARE(inserted, answered);
+    }
+
+    // F5 discovers, Enter opens the setup dialog, Ctrl+C copies the
+    // selected rows.
+    void keys()
+    {
+        openWindow(QString());
+        const DiscoverEntry entries[] = {device("198.18.0.1", "2:0:0:0:0:1"),
+                                         device("198.18.0.2", "2:0:0:0:0:2"),
+                                         device("198.18.0.3", "2:0:0:0:0:3")};
+        const auto list = [&] {
+            for (const DiscoverEntry &entry : entries)
+                view->add_item(&entry);
+        };
+        list();
+        box->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(box.get()));
+
+        view->setCurrentItem(view->topLevelItem(2));
+        view->topLevelItem(0)->setSelected(true);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QGuiApplication::clipboard()->text().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0].section('\t', QHostView::Ip, QHostView::Ip), "198.18.0.1");
+        QCOMPARE(lines[1].section('\t', QHostView::Mac, QHostView::Mac), "2:0:0:0:0:3");
+
+        QSignalSpy done(view, &QHostView::refresh_done);
+        // A button's shortcut clicks it a moment later, as a mouse would.
+        QTest::keyClick(box.get(), Qt::Key_F5);
+        QTRY_VERIFY(!discoverButton->isEnabled());
+        QVERIFY(done.wait(20000));
+
+        list();
+        view->setCurrentItem(view->topLevelItem(1));
+        QString shownMac;
+        onDialog(this, [&] {
+            shownMac = dialogWidget(0)->property("text").toString();
+            dia->reject();
+        });
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(shownMac, "2:0:0:0:0:2");
+    }
+};
+
+QTEST_MAIN(TestInventory)
+#include "tst_inventory.moc"
