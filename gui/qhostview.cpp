@@ -23,7 +23,13 @@ namespace
 
 // How long the list takes what a run hands over in one go before it lets the
 // window draw and handle input again.
-constexpr int STEP_BUDGET_MS = 5;
+constexpr int STEP_BUDGET_MS = 3;
+// Each time rows join the list, the list lays out every row and repaints:
+// new rows join at most this often, the first screenful at once.
+constexpr int LISTING_MS = 50;
+constexpr int SCREENFUL = 100;
+// The pause after rows joined the list, for that layout and repaint.
+constexpr int LISTING_PAUSE_MS = 20;
 
 QString mac_key(const ether_addr &mac)
 {
@@ -67,6 +73,9 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
         &updateThread, &QThread::finished, this, [this] { queueStep(RunEnded{}); },
         Qt::QueuedConnection);
 
+    stepTimer.setSingleShot(true);
+    connect(&stepTimer, &QTimer::timeout, this, &QHostView::takeSteps);
+    sinceListed.start();
     watchTimer.setSingleShot(true);
     watchTimer.setInterval(10 * 1000);
     connect(&watchTimer, &QTimer::timeout, this, &QHostView::watchTick);
@@ -76,7 +85,10 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     trace("QHostView::QHostView\n");
 }
 
-QHostView::~QHostView() = default;
+QHostView::~QHostView()
+{
+    qDeleteAll(unlisted);
+}
 
 void QHostView::openInventory(const QString &path)
 {
@@ -118,42 +130,46 @@ void QHostView::takeRecorded(const QList<RememberedDevice> &devices)
 void QHostView::queueStep(RunStep step)
 {
     steps.push_back(std::move(step));
-    if (takeQueued)
-        return;
-    takeQueued = true;
-    QMetaObject::invokeMethod(this, &QHostView::takeSteps, Qt::QueuedConnection);
+    if (!stepTimer.isActive())
+        stepTimer.start(0);
 }
 
-// Rows are inserted together at the end of each go, and the rows whose state
-// changed are repainted together.
+// Rows join the list in a go of their own, and the rows whose state changed
+// are repainted together at the end of each go.
 void QHostView::takeSteps()
 {
-    takeQueued = false;
+    if (!unlisted.isEmpty() && sinceListed.hasExpired(LISTING_MS)) {
+        insertRows(&unlisted);
+        stepTimer.start(LISTING_PAUSE_MS);
+        return;
+    }
     QElapsedTimer spent;
     spent.start();
-    QList<QTreeWidgetItem *> added;
     bool ended = false;
+    bool changed = false;
     while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
         RunStep step = std::move(steps.front());
         steps.pop_front();
         if (const auto *found = std::get_if<FoundDevice>(&step)) {
-            place(*found, &added);
+            place(*found, &unlisted);
         } else if (const auto *remembered = std::get_if<RememberedDevice>(&step)) {
-            recall(*remembered, &added);
+            recall(*remembered, &unlisted);
+            changed = true;
         } else {
-            insertRows(&added);
+            insertRows(&unlisted);
             if (std::holds_alternative<RunStarted>(step))
                 beginListing();
             else
                 ended = true;
         }
     }
-    insertRows(&added);
-    viewport()->update();
-    if (!steps.empty() && !takeQueued) {
-        takeQueued = true;
-        QMetaObject::invokeMethod(this, &QHostView::takeSteps, Qt::QueuedConnection);
-    }
+    // The first screenful, and the last rows, at once.
+    if (topLevelItemCount() < SCREENFUL || steps.empty())
+        insertRows(&unlisted);
+    if (changed)
+        viewport()->update();
+    if (!steps.empty() || !unlisted.isEmpty())
+        stepTimer.start(0);
     // Last: whoever learns that the run ended may start another at once.
     if (ended)
         endRun();
@@ -249,6 +265,7 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
     if (added->isEmpty())
         return;
     addTopLevelItems(*added);
+    sinceListed.start();
     for (QTreeWidgetItem *row : *added) {
         applyFilter(static_cast<HostItem *>(row));
         widenFirmwareColumn(row);
@@ -273,10 +290,14 @@ void QHostView::finishRun()
     }
 }
 
-// The firmware column grows to its widest entry so far; asking only about the
-// new row keeps this cheap however long the list gets.
+// The firmware column grows to its widest entry so far; asking only about
+// texts not measured before keeps this cheap however many rows arrive.
 void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 {
+    const QString firmware = item->text(Firmware);
+    if (measuredFirmware.contains(firmware))
+        return;
+    measuredFirmware.insert(firmware);
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const int width = itemDelegate()->sizeHint(option, indexFromItem(item, Firmware)).width();
@@ -286,6 +307,7 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 
 void QHostView::purge_items()
 {
+    qDeleteAll(std::exchange(unlisted, {}));
     rowsOfMac.clear();
     rowsByAddress.clear();
     rowsByMac.clear();

@@ -8,8 +8,10 @@
 #include "inventory.h"
 #include "setuprequest.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QTimer>
 #include <QTreeWidget>
 #include <deque>
@@ -127,9 +129,12 @@ class QHostView : public QTreeWidget
     int rowsThisRun = 0;
     // What the worker handed over and the list has not yet taken: taken a
     // few milliseconds at a time, so that the window keeps drawing while
-    // thousands of devices answer.
+    // thousands of devices answer; and the rows made meanwhile that have
+    // not joined the list yet, and since when the last ones have.
     std::deque<RunStep> steps;
-    bool takeQueued = false;
+    QTimer stepTimer;
+    QList<QTreeWidgetItem *> unlisted;
+    QElapsedTimer sinceListed;
     // Every row under its MAC (as the inventory writes it); the rows listed
     // under each address, and under each MAC, in this run.
     QMultiHash<QString, HostItem *> rowsOfMac;
@@ -137,6 +142,8 @@ class QHostView : public QTreeWidget
     QMultiHash<QByteArray, HostItem *> rowsByMac;
     // The notes the inventory keeps, by MAC, for the rows a run adds.
     QHash<QString, QString> notes;
+    // The firmware texts the column's width has been measured against.
+    QSet<QString> measuredFirmware;
     QString filterText;
     bool showAbsent = true;
     bool watching = false;
