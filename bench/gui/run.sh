@@ -1,10 +1,14 @@
 #!/bin/sh
 # Benchmarks the window against 10,000 simulated devices, inside a private
 # network namespace, on Qt's offscreen platform: each device answers all three
-# requests after a random delay of up to 1 s, then all answer at once. Reports
-# rows listed of devices present, the time from the press of "Discover" (the
-# first request) to the last row, the longest stall of the GUI thread while
-# rows arrive, and the peak memory of the window's process.
+# requests after a random delay of up to 1 s, then all answer at once, then
+# all at once twice more with the window recording its runs in an inventory
+# (all devices new, then all present). Reports rows listed of devices present,
+# the time from the press of "Discover" (the first request) to the last row,
+# the longest stall of the GUI thread while rows arrive, and the peak memory
+# of the window's process. Then starts the window on that inventory of 10,000
+# devices and reports when it was first drawn and when the list was full, and
+# the longest and mean time per keystroke of a filter typed and taken back.
 # Usage: bench/gui/run.sh [BUILD_DIR]   (default: build, configured with
 # -DDEVSCOUT_BUILD_BENCH=ON); needs GNU time.
 set -eu
@@ -13,11 +17,13 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 probe=$build/bench/gui/gui_probe
 
 devices=10000
+probe_args=
 measure() { # LABEL DEVSIM-ARGUMENTS...
     label=$1
     shift
     start_devices "$work/sim.log" --devices "$devices" "$@"
-    QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$work/time" "$probe" \
+    # shellcheck disable=SC2086 # the probe's arguments are words
+    QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$work/time" "$probe" $probe_args \
         >"$work/probe.out" 2>/dev/null
     stop_devices
     # rows=N last_row_ms=N run_ms=N longest_stall_ms=N
@@ -30,3 +36,19 @@ printf '%-34s %13s %14s %16s %12s\n' "scenario" "listed" "last row (ms)" \
     "longest stall (ms)" "peak (MiB)"
 measure "random delay up to 1 s" --delay-max 1000 --seed 1
 measure "all at once" --delay-max 0
+probe_args="--database $work/inventory.sqlite"
+measure "all at once, recorded, all new" --delay-max 0
+measure "all at once, recorded, all present" --delay-max 0
+
+# Host names are sim-1 to sim-10000: the filter narrows to 1,111 rows, then
+# to 111, and widens again.
+since=$(date +%s%3N)
+QT_QPA_PLATFORM=offscreen "$probe" --database "$work/inventory.sqlite" \
+    --startup "$since" "$devices" --filter sim-99 >"$work/startup.out" 2>/dev/null
+# window_ms=N list_ms=N rows=N, then filter=T fewest_shown=N longest_keystroke_us=N mean...
+set -- $(grep '=' "$work/startup.out" | sed 's/[a-z_]*=//g')
+printf '\nstart-up with %s remembered devices: window drawn after %s ms, list full after %s ms\n' \
+    "$3" "$1" "$2"
+awk -v text="$4" -v longest="$6" -v mean="$7" 'BEGIN {
+    printf "filter \"%s\" typed and taken back: longest keystroke %.1f ms, mean %.1f ms\n",
+        text, longest / 1000, mean / 1000 }'
