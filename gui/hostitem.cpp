@@ -134,6 +134,7 @@ void HostItem::update(const DiscoveredDevice &device)
     lastSeen_ = QDateTime::currentDateTimeUtc();
     if (state_ == DeviceState::Absent) {
         state_ = DeviceState::Present;
+        searchText.clear();
         emitDataChanged();
     }
 }
@@ -191,6 +192,7 @@ QList<ether_addr> HostItem::conflictMacs() const
 void HostItem::remember(const RememberedDevice &device)
 {
     state_ = device.state;
+    searchText.clear();
     changes = device.changes;
     firstSeen_ = device.firstSeen;
     lastSeen_ = device.lastSeen;
@@ -201,6 +203,7 @@ void HostItem::remember(const RememberedDevice &device)
 void HostItem::setAbsent()
 {
     state_ = DeviceState::Absent;
+    searchText.clear();
     conflicts.clear();
     clones.clear();
 }
@@ -225,12 +228,25 @@ QString HostItem::rowText() const
     return texts.join('\t');
 }
 
-bool HostItem::matches(const QString &needle) const
+bool HostItem::matches(const QString &foldedNeedle) const
 {
-    for (int c = 0; c < QHostView::ColumnCount; ++c)
-        if (text(c).contains(needle, Qt::CaseInsensitive))
-            return true;
-    return false;
+    if (searchText.isEmpty())
+        searchText = rowText().toCaseFolded();
+    return searchText.contains(foldedNeedle);
+}
+
+void HostItem::setShown(bool show)
+{
+    if (show == shown)
+        return;
+    shown = show;
+    setHidden(!show);
+}
+
+void HostItem::setData(int column, int role, const QVariant &value)
+{
+    searchText.clear();
+    QTreeWidgetItem::setData(column, role, value);
 }
 
 QString HostItem::stateText() const

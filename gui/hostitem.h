@@ -64,10 +64,14 @@ class HostItem : public QTreeWidgetItem
 
     // Every column's text, tab-separated.
     QString rowText() const;
-    // Whether any column's text holds needle, whatever the case.
-    bool matches(const QString &needle) const;
+    // Whether any column's text holds needle, which is case-folded.
+    bool matches(const QString &foldedNeedle) const;
+    // Hides or shows the row in its list, asking the list only when that
+    // changes.
+    void setShown(bool shown);
 
     QVariant data(int column, int role) const override;
+    void setData(int column, int role, const QVariant &value) override;
     bool operator<(const QTreeWidgetItem &other) const override;
 
   private:
@@ -93,6 +97,10 @@ class HostItem : public QTreeWidgetItem
     QDateTime lastSeen_;
     QString name_;
     QString note_;
+    // Every column's text, case-folded, made when a filter first asks, so
+    // that a keystroke over thousands of rows compares plain strings.
+    mutable QString searchText;
+    bool shown = true;
 };
 
 // "last seen 5 minutes ago" for a time before now.

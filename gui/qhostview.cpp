@@ -330,16 +330,16 @@ bool QHostView::filteredOut(const HostItem *row) const
     return !filterText.isEmpty() && !row->matches(filterText);
 }
 
+// Rows not in the list yet are filtered as they join it.
 void QHostView::applyFilter(HostItem *row)
 {
-    const bool hide = filteredOut(row);
-    if (row->isHidden() != hide)
-        row->setHidden(hide);
+    if (row->treeWidget() != nullptr)
+        row->setShown(!filteredOut(row));
 }
 
 void QHostView::setFilterText(const QString &text)
 {
-    filterText = text;
+    filterText = text.toCaseFolded();
     for (int i = 0; i < topLevelItemCount(); ++i)
         applyFilter(static_cast<HostItem *>(topLevelItem(i)));
 }

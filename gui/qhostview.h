@@ -144,6 +144,7 @@ class QHostView : public QTreeWidget
     QHash<QString, QString> notes;
     // The firmware texts the column's width has been measured against.
     QSet<QString> measuredFirmware;
+    // Case-folded.
     QString filterText;
     bool showAbsent = true;
     bool watching = false;
