@@ -103,6 +103,7 @@ HostItem::HostItem(const DiscoveredDevice &device, const QString &vendor)
       address_(device.entry.ipaddr), netmask(device.entry.netmask), where(device.where),
       source_(device.source), firstSeen_(QDateTime::currentDateTimeUtc()), lastSeen_(firstSeen_)
 {
+    refreshSearchText();
 }
 
 HostItem::HostItem(const RememberedDevice &device)
@@ -134,7 +135,7 @@ void HostItem::update(const DiscoveredDevice &device)
     lastSeen_ = QDateTime::currentDateTimeUtc();
     if (state_ == DeviceState::Absent) {
         state_ = DeviceState::Present;
-        searchText.clear();
+        refreshSearchText();
         emitDataChanged();
     }
 }
@@ -191,19 +192,21 @@ QList<ether_addr> HostItem::conflictMacs() const
 // run's outcome at once, and the list repaints once for all of them.
 void HostItem::remember(const RememberedDevice &device)
 {
+    const bool stateChanged = device.state != state_;
     state_ = device.state;
-    searchText.clear();
     changes = device.changes;
     firstSeen_ = device.firstSeen;
     lastSeen_ = device.lastSeen;
     name_ = device.name;
     setNote(device.note);
+    if (stateChanged)
+        refreshSearchText();
 }
 
 void HostItem::setAbsent()
 {
     state_ = DeviceState::Absent;
-    searchText.clear();
+    refreshSearchText();
     conflicts.clear();
     clones.clear();
 }
@@ -230,9 +233,15 @@ QString HostItem::rowText() const
 
 bool HostItem::matches(const QString &foldedNeedle) const
 {
-    if (searchText.isEmpty())
-        searchText = rowText().toCaseFolded();
     return searchText.contains(foldedNeedle);
+}
+
+// Made whenever a text or the state changes, so that a keystroke in the
+// filter over thousands of rows compares plain strings; the time since an
+// absent device was last seen is the one at that change.
+void HostItem::refreshSearchText()
+{
+    searchText = rowText().toCaseFolded();
 }
 
 void HostItem::setShown(bool show)
@@ -245,8 +254,9 @@ void HostItem::setShown(bool show)
 
 void HostItem::setData(int column, int role, const QVariant &value)
 {
-    searchText.clear();
     QTreeWidgetItem::setData(column, role, value);
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        refreshSearchText();
 }
 
 QString HostItem::stateText() const

@@ -81,6 +81,7 @@ class HostItem : public QTreeWidgetItem
     };
     bool marked() const { return !conflicts.isEmpty() || !clones.isEmpty(); }
     QString stateText() const;
+    void refreshSearchText();
     QString toolTipText() const;
 
     ether_addr mac_;
@@ -97,9 +98,8 @@ class HostItem : public QTreeWidgetItem
     QDateTime lastSeen_;
     QString name_;
     QString note_;
-    // Every column's text, case-folded, made when a filter first asks, so
-    // that a keystroke over thousands of rows compares plain strings.
-    mutable QString searchText;
+    // Every column's text, case-folded.
+    QString searchText;
     bool shown = true;
 };
 

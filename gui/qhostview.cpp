@@ -25,7 +25,8 @@ namespace
 // window draw and handle input again.
 constexpr int STEP_BUDGET_MS = 3;
 // Each time rows join the list, the list lays out every row and repaints:
-// new rows join at most this often, the first screenful at once.
+// new rows join at most this often, the first screenful at once; rows
+// whose state changed are repainted as often.
 constexpr int LISTING_MS = 50;
 constexpr int SCREENFUL = 100;
 // The pause after rows joined the list, for that layout and repaint.
@@ -75,7 +76,7 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 
     stepTimer.setSingleShot(true);
     connect(&stepTimer, &QTimer::timeout, this, &QHostView::takeSteps);
-    sinceListed.start();
+    sinceRedrawn.start();
     watchTimer.setSingleShot(true);
     watchTimer.setInterval(10 * 1000);
     connect(&watchTimer, &QTimer::timeout, this, &QHostView::watchTick);
@@ -135,10 +136,10 @@ void QHostView::queueStep(RunStep step)
 }
 
 // Rows join the list in a go of their own, and the rows whose state changed
-// are repainted together at the end of each go.
+// are repainted together, as often as rows join.
 void QHostView::takeSteps()
 {
-    if (!unlisted.isEmpty() && sinceListed.hasExpired(LISTING_MS)) {
+    if (!unlisted.isEmpty() && sinceRedrawn.hasExpired(LISTING_MS)) {
         insertRows(&unlisted);
         stepTimer.start(LISTING_PAUSE_MS);
         return;
@@ -146,15 +147,13 @@ void QHostView::takeSteps()
     QElapsedTimer spent;
     spent.start();
     bool ended = false;
-    bool changed = false;
     while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
         RunStep step = std::move(steps.front());
         steps.pop_front();
         if (const auto *found = std::get_if<FoundDevice>(&step)) {
             place(*found, &unlisted);
         } else if (const auto *remembered = std::get_if<RememberedDevice>(&step)) {
-            recall(*remembered, &unlisted);
-            changed = true;
+            repaintDue = recall(*remembered, &unlisted) || repaintDue;
         } else {
             insertRows(&unlisted);
             if (std::holds_alternative<RunStarted>(step))
@@ -166,8 +165,11 @@ void QHostView::takeSteps()
     // The first screenful, and the last rows, at once.
     if (topLevelItemCount() < SCREENFUL || steps.empty())
         insertRows(&unlisted);
-    if (changed)
+    if (repaintDue && (steps.empty() || sinceRedrawn.hasExpired(LISTING_MS))) {
         viewport()->update();
+        repaintDue = false;
+        sinceRedrawn.start();
+    }
     if (!steps.empty() || !unlisted.isEmpty())
         stepTimer.start(0);
     // Last: whoever learns that the run ended may start another at once.
@@ -234,21 +236,24 @@ void QHostView::markShared(HostItem *row)
 
 // What the inventory made of a device goes to its rows that answered this
 // run, or, when it did not answer, to its rows that did not; a device
-// without such a row gets one.
-void QHostView::recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added)
+// without such a row gets one. True when a row in the list changed.
+bool QHostView::recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added)
 {
     notes.insert(device.mac, device.note);
     const bool answered = device.state != DeviceState::Absent;
+    bool found = false;
     bool listed = false;
     for (HostItem *row : rowsOfMac.values(device.mac)) {
         if ((row->lastRun() == run) != answered)
             continue;
         row->remember(device);
         applyFilter(row);
-        listed = true;
+        found = true;
+        listed = listed || row->treeWidget() != nullptr;
     }
-    if (!listed)
+    if (!found)
         newRow(new HostItem(device), added);
+    return listed;
 }
 
 HostItem *QHostView::newRow(HostItem *row, QList<QTreeWidgetItem *> *added)
@@ -265,8 +270,11 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
     if (added->isEmpty())
         return;
     addTopLevelItems(*added);
-    sinceListed.start();
+    sinceRedrawn.start();
     for (QTreeWidgetItem *row : *added) {
+        // Looked up now, near the end of the list, a row remembers its place;
+        // a first lookup later, as hiding it makes, searches the whole list.
+        indexFromItem(row);
         applyFilter(static_cast<HostItem *>(row));
         widenFirmwareColumn(row);
     }
@@ -288,6 +296,7 @@ void QHostView::finishRun()
             applyFilter(row);
         }
     }
+    viewport()->update();
 }
 
 // The firmware column grows to its widest entry so far; asking only about

@@ -95,7 +95,7 @@ class QHostView : public QTreeWidget
     void beginListing();
     HostItem *place(const FoundDevice &found, QList<QTreeWidgetItem *> *added);
     void markShared(HostItem *row);
-    void recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
+    bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
     HostItem *newRow(HostItem *row, QList<QTreeWidgetItem *> *added);
     void insertRows(QList<QTreeWidgetItem *> *added);
     void finishRun();
@@ -129,12 +129,14 @@ class QHostView : public QTreeWidget
     int rowsThisRun = 0;
     // What the worker handed over and the list has not yet taken: taken a
     // few milliseconds at a time, so that the window keeps drawing while
-    // thousands of devices answer; and the rows made meanwhile that have
-    // not joined the list yet, and since when the last ones have.
+    // thousands of devices answer; the rows made meanwhile that have not
+    // joined the list yet; whether rows in the list changed state since it
+    // was last repainted; and since when the last rows joined or it was.
     std::deque<RunStep> steps;
     QTimer stepTimer;
     QList<QTreeWidgetItem *> unlisted;
-    QElapsedTimer sinceListed;
+    bool repaintDue = false;
+    QElapsedTimer sinceRedrawn;
     // Every row under its MAC (as the inventory writes it); the rows listed
     // under each address, and under each MAC, in this run.
     QMultiHash<QString, HostItem *> rowsOfMac;
