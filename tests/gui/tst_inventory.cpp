@@ -205,6 +205,19 @@ class TestInventory : public QObject
         QCOMPARE(shownAddresses(), (QStringList{"198.18.0.1", "198.18.0.2"}));
     }
 
+    // The inventory's own line about the file it moved aside.
+    void brokenDatabaseSaid()
+    {
+        const QString database = newFile("sqlite");
+        QFile file(database);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+        file.close();
+        openWindow(database);
+        const QString line = part<QLabel>("statusLine")->text();
+        QVERIFY2(line.startsWith("devscout: inventory " + database), qPrintable(line));
+        QCOMPARE(view->topLevelItemCount(), 0);
+    }
+
     // Devices appear, change address and firmware, and go away between runs;
     // a note stays with its device's MAC.
     void runsShowWhatChanged()
