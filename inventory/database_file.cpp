@@ -40,6 +40,12 @@ Outcome checkFile(const QSqlDatabase &db, QString *reason)
 
 Outcome setUp(QSqlDatabase &db, QString *reason)
 {
+    // Without Qt's SQLite driver no file can be read: that says nothing
+    // about the file.
+    if (!db.isValid()) {
+        *reason = QStringLiteral("Qt's SQLite driver is not installed");
+        return Outcome::Failed;
+    }
     if (!db.open())
         return failure(db.lastError().nativeErrorCode().toInt() & 0xff,
                        db.lastError().databaseText(), reason);
