@@ -23,7 +23,7 @@ namespace
 
 // How long the list takes what a run hands over in one go before it lets the
 // window draw and handle input again.
-constexpr int STEP_BUDGET_MS = 3;
+constexpr int STEP_BUDGET_MS = 2;
 // Each time rows join the list, the list lays out every row and repaints:
 // new rows join at most this often, the first screenful at once; rows
 // whose state changed are repainted as often.
@@ -206,7 +206,7 @@ HostItem *QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *a
         row->update(device);
         applyFilter(row);
     } else {
-        row = newRow(new HostItem(device, found.vendor), added);
+        row = newRow(new HostItem(device, found.vendor), mac, added);
         row->setNote(notes.value(mac));
     }
     row->seenIn(run);
@@ -252,15 +252,15 @@ bool QHostView::recall(const RememberedDevice &device, QList<QTreeWidgetItem *> 
         listed = listed || row->treeWidget() != nullptr;
     }
     if (!found)
-        newRow(new HostItem(device), added);
+        newRow(new HostItem(device), device.mac, added);
     return listed;
 }
 
-HostItem *QHostView::newRow(HostItem *row, QList<QTreeWidgetItem *> *added)
+HostItem *QHostView::newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added)
 {
     if (inventory != nullptr)
         row->setFlags(row->flags() | Qt::ItemIsEditable);
-    rowsOfMac.insert(row->macKey(), row);
+    rowsOfMac.insert(mac, row);
     added->append(row);
     return row;
 }

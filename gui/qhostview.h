@@ -96,7 +96,8 @@ class QHostView : public QTreeWidget
     HostItem *place(const FoundDevice &found, QList<QTreeWidgetItem *> *added);
     void markShared(HostItem *row);
     bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
-    HostItem *newRow(HostItem *row, QList<QTreeWidgetItem *> *added);
+    // Files row under mac (as the inventory writes it) to join the list.
+    HostItem *newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added);
     void insertRows(QList<QTreeWidgetItem *> *added);
     void finishRun();
     void endRun();
