@@ -205,10 +205,12 @@ void HostItem::remember(const RememberedDevice &device)
 
 void HostItem::setAbsent()
 {
-    state_ = DeviceState::Absent;
-    refreshSearchText();
     conflicts.clear();
     clones.clear();
+    if (state_ == DeviceState::Absent)
+        return;
+    state_ = DeviceState::Absent;
+    refreshSearchText();
 }
 
 void HostItem::setNote(const QString &note)

@@ -50,7 +50,8 @@ class HostItem : public QTreeWidgetItem
 
     // What the inventory says of the device: state, times, name and note.
     void remember(const RememberedDevice &device);
-    // The device did not answer the last run.
+    // The device did not answer the last run: it shares nothing with the
+    // devices that did.
     void setAbsent();
     DeviceState state() const { return state_; }
     QDateTime firstSeen() const { return firstSeen_; }

@@ -190,7 +190,7 @@ void QHostView::beginListing()
 
 // A device keeps its row from an earlier run of a watch: the one at the same
 // address, or else one it had at another.
-HostItem *QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *added)
+void QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *added)
 {
     const DiscoveredDevice &device = found.device;
     const QString mac = mac_key(device.entry.mac);
@@ -205,6 +205,8 @@ HostItem *QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *a
     if (row != nullptr) {
         row->update(device);
         applyFilter(row);
+        if (row->treeWidget() != nullptr)
+            widenFirmwareColumn(row);
     } else {
         row = newRow(new HostItem(device, found.vendor), mac, added);
         row->setNote(notes.value(mac));
@@ -212,7 +214,6 @@ HostItem *QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *a
     row->seenIn(run);
     markShared(row);
     ++rowsThisRun;
-    return row;
 }
 
 // Devices that share an address each have a row, marked on both sides; so
@@ -291,7 +292,7 @@ void QHostView::finishRun()
         auto *row = static_cast<HostItem *>(topLevelItem(i));
         if (row->lastRun() == run) {
             row->dropStaleMarks();
-        } else if (row->state() != DeviceState::Absent) {
+        } else {
             row->setAbsent();
             applyFilter(row);
         }
@@ -346,17 +347,22 @@ void QHostView::applyFilter(HostItem *row)
         row->setShown(!filteredOut(row));
 }
 
+void QHostView::applyFilterToAll()
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        applyFilter(static_cast<HostItem *>(topLevelItem(i)));
+}
+
 void QHostView::setFilterText(const QString &text)
 {
     filterText = text.toCaseFolded();
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        applyFilter(static_cast<HostItem *>(topLevelItem(i)));
+    applyFilterToAll();
 }
 
 void QHostView::setShowAbsent(bool show)
 {
     showAbsent = show;
-    setFilterText(filterText);
+    applyFilterToAll();
 }
 
 void QHostView::copySelection()

@@ -93,7 +93,7 @@ class QHostView : public QTreeWidget
     void queueStep(RunStep step);
     void takeSteps();
     void beginListing();
-    HostItem *place(const FoundDevice &found, QList<QTreeWidgetItem *> *added);
+    void place(const FoundDevice &found, QList<QTreeWidgetItem *> *added);
     void markShared(HostItem *row);
     bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
     // Files row under mac (as the inventory writes it) to join the list.
@@ -103,6 +103,7 @@ class QHostView : public QTreeWidget
     void endRun();
     bool filteredOut(const HostItem *row) const;
     void applyFilter(HostItem *row);
+    void applyFilterToAll();
     void widenFirmwareColumn(QTreeWidgetItem *item);
     void sortOnFirstClick(int column);
     void showRowMenu(const QPoint &position);
