@@ -10,19 +10,25 @@
 // the probe was started) until the window was first drawn and until the list
 // held ROWS rows; then, with --filter TEXT, the longest and the mean time the
 // window took for each keystroke of TEXT typed into the filter box.
+// With --watch SECONDS RUNS it turns on the watch at that interval instead of
+// pressing "Discover", and reports the process's resident memory after the
+// first of RUNS runs, at its highest, and after the last.
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace
 {
@@ -98,6 +104,52 @@ class StartupClock : public QObject
     QTimer poll;
 };
 
+// Resident memory in KiB.
+long resident_kib()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Turns on the watch at an interval of seconds, notes the memory after each
+// run, and reports it after runs runs; ends the application then.
+class WatchMemory : public QObject
+{
+  public:
+    WatchMemory(QWidget &box, int seconds, int runs) : runs(runs)
+    {
+        connect(view, &QHostView::refresh_done, this, &WatchMemory::runEnded);
+        box.findChild<QSpinBox *>("watchInterval")->setValue(seconds);
+        box.findChild<QCheckBox *>("watch")->setChecked(true);
+    }
+
+  private:
+    void runEnded()
+    {
+        const long now = resident_kib();
+        if (++counted == 1)
+            first = now;
+        highest = std::max(highest, now);
+        if (counted < runs)
+            return;
+        std::printf("runs=%d rss_first_kib=%ld rss_highest_kib=%ld rss_last_kib=%ld\n", counted,
+                    first, highest, now);
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+    }
+
+    const int runs;
+    int counted = 0;
+    long first = 0;
+    long highest = 0;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -111,6 +163,8 @@ int main(int argc, char *argv[])
     qint64 since = -1;
     int startupRows = 0;
     QString filter;
+    int watchSeconds = 0;
+    int watchRuns = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--grab") == 0 && i + 1 < argc) {
             grab = argv[++i];
@@ -125,11 +179,16 @@ int main(int argc, char *argv[])
             i += 2;
         } else if (std::strcmp(argv[i], "--filter") == 0 && i + 1 < argc) {
             filter = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--watch") == 0 && i + 2 < argc) {
+            watchSeconds = std::atoi(argv[i + 1]);
+            watchRuns = std::atoi(argv[i + 2]);
+            i += 2;
         } else {
             std::fprintf(stderr, "usage: gui_probe [--database FILE] [--setup MAC IP NETMASK] "
                                  "[--grab FILE]\n"
                                  "       gui_probe --database FILE --startup SINCE ROWS "
-                                 "[--filter TEXT]\n");
+                                 "[--filter TEXT]\n"
+                                 "       gui_probe [--database FILE] --watch SECONDS RUNS\n");
             return 2;
         }
     }
@@ -139,6 +198,10 @@ int main(int argc, char *argv[])
     box.show();
     if (since >= 0) {
         StartupClock clock(box, since, startupRows, filter);
+        return app.exec();
+    }
+    if (watchRuns > 0) {
+        WatchMemory memory(box, watchSeconds, watchRuns);
         return app.exec();
     }
 

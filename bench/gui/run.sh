@@ -9,6 +9,10 @@
 # of the window's process. Then starts the window on that inventory of 10,000
 # devices and reports when it was first drawn and when the list was full, and
 # the longest and mean time per keystroke of a filter typed and taken back.
+# Last, a watch of the 10,000 devices, recorded: the window's resident memory
+# after the first run, at its highest and after the last. WATCH_SECONDS
+# (default 1) and WATCH_RUNS (default 20) set it; 10 and 50 make a watch
+# every 10 s for about ten minutes.
 # Usage: bench/gui/run.sh [BUILD_DIR]   (default: build, configured with
 # -DDEVSCOUT_BUILD_BENCH=ON); needs GNU time.
 set -eu
@@ -52,3 +56,17 @@ printf '\nstart-up with %s remembered devices: window drawn after %s ms, list fu
 awk -v text="$4" -v longest="$6" -v mean="$7" 'BEGIN {
     printf "filter \"%s\" typed and taken back: longest keystroke %.1f ms, mean %.1f ms\n",
         text, longest / 1000, mean / 1000 }'
+
+watch_seconds=${WATCH_SECONDS:-1}
+watch_runs=${WATCH_RUNS:-20}
+start_devices "$work/sim.log" --devices "$devices" --delay-max 0
+QT_QPA_PLATFORM=offscreen "$probe" --database "$work/inventory.sqlite" \
+    --watch "$watch_seconds" "$watch_runs" >"$work/watch.out" 2>/dev/null
+stop_devices
+# runs=N rss_first_kib=N rss_highest_kib=N rss_last_kib=N
+set -- $(grep '^runs=' "$work/watch.out" | sed 's/[a-z_]*=//g')
+awk -v devices="$devices" -v seconds="$watch_seconds" -v runs="$1" -v first="$2" \
+    -v highest="$3" -v last="$4" 'BEGIN {
+    printf "watch of %d devices every %d s, %d runs: resident %.1f MiB after the first run, " \
+        "%.1f MiB at most, %.1f MiB after the last\n", devices, seconds, runs, first / 1024,
+        highest / 1024, last / 1024 }'
