@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Simulated devices for the window's tests, serving in the test's private
-// network namespace until stopped or destroyed.
+// network namespace until started again or destroyed.
 #pragma once
 
 #include "ready_pipe.h"
@@ -17,7 +17,7 @@ class SimDevices : public QProcess
   public:
     ~SimDevices() override { stop(); }
 
-    // Call only where only_loopback() holds.
+    // True once the devices answer. Only where only_loopback() holds.
     bool start(const QStringList &devices)
     {
         stop();
@@ -27,8 +27,7 @@ class SimDevices : public QProcess
         const int fd = ready.out.get();
         setProcessChannelMode(QProcess::ForwardedErrorChannel);
         setStandardOutputFile(QProcess::nullDevice());
-        // Gone with the test, even when the test dies; the pipe's write end
-        // alone is passed on.
+        // Gone with the test; the pipe's write end alone is passed on.
         setChildProcessModifier([fd] {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             fcntl(fd, F_SETFD, 0);
@@ -46,7 +45,7 @@ class SimDevices : public QProcess
     }
 };
 
-// Whether this is a private network namespace with loopback alone.
+// Whether this network namespace has loopback alone.
 inline bool only_loopback()
 {
     struct if_nameindex *names = if_nameindex();
