@@ -89,6 +89,7 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 QHostView::~QHostView()
 {
     qDeleteAll(unlisted);
+    qDeleteAll(discarded);
 }
 
 void QHostView::openInventory(const QString &path)
@@ -146,6 +147,8 @@ void QHostView::takeSteps()
     }
     QElapsedTimer spent;
     spent.start();
+    while (!discarded.isEmpty() && !spent.hasExpired(STEP_BUDGET_MS))
+        delete discarded.takeLast();
     bool ended = false;
     while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
         RunStep step = std::move(steps.front());
@@ -170,7 +173,7 @@ void QHostView::takeSteps()
         repaintDue = false;
         sinceRedrawn.start();
     }
-    if (!steps.empty() || !unlisted.isEmpty())
+    if (!steps.empty() || !unlisted.isEmpty() || !discarded.isEmpty())
         stepTimer.start(0);
     // Last: whoever learns that the run ended may start another at once.
     if (ended)
@@ -315,13 +318,17 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
         setColumnWidth(Firmware, width);
 }
 
+// The rows leave the list at once and are deleted a few milliseconds' worth
+// at a time: thousands of them take a while.
 void QHostView::purge_items()
 {
     qDeleteAll(std::exchange(unlisted, {}));
     rowsOfMac.clear();
     rowsByAddress.clear();
     rowsByMac.clear();
-    clear();
+    discarded += invisibleRootItem()->takeChildren();
+    if (!discarded.isEmpty() && !stepTimer.isActive())
+        stepTimer.start(0);
 }
 
 QList<const HostItem *> QHostView::shownRows() const

@@ -137,6 +137,8 @@ class QHostView : public QTreeWidget
     std::deque<RunStep> steps;
     QTimer stepTimer;
     QList<QTreeWidgetItem *> unlisted;
+    // Rows out of the list, still to be deleted.
+    QList<QTreeWidgetItem *> discarded;
     bool repaintDue = false;
     QElapsedTimer sinceRedrawn;
     // Every row under its MAC (as the inventory writes it); the rows listed
