@@ -76,6 +76,16 @@ SetupFields InstallDialog::fields() const
                        dhcpBox->isChecked(), unless_prompt(fileEdit, file_prompt)};
 }
 
+QString InstallDialog::imageFolder() const
+{
+    return fileDialog->directory().absolutePath();
+}
+
+void InstallDialog::setImageFolder(const QString &folder)
+{
+    fileDialog->setDirectory(folder);
+}
+
 void InstallDialog::refreshFile(const QString &path)
 {
     fileEdit->setText(path);

@@ -37,6 +37,9 @@ class InstallDialog : public QDialog
     void setMac(const QString &text);
     // What the fields hold now; a field still showing its prompt is empty.
     SetupFields fields() const;
+    // The folder the file chooser opens in: where the last image was chosen.
+    QString imageFolder() const;
+    void setImageFolder(const QString &folder);
 
   public slots:
     void refreshFile(const QString &path);

@@ -4,11 +4,14 @@
 #include "installdialog.h"
 #include "text.h"
 #include "trace.h"
+#include "vendors.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QProcess>
 #include <QUrl>
@@ -19,90 +22,90 @@
 namespace
 {
 
-// Queues a row on the list for each device a run finds; the run stops when
-// the thread it runs on is asked to.
-class ListSink : public DiscoverSink
+// How long the list takes what a run hands over in one go before it lets the
+// window draw and handle input again.
+constexpr int STEP_BUDGET_MS = 2;
+// Each time rows join the list, the list lays out every row and repaints:
+// new rows join at most this often, the first screenful at once; rows
+// whose state changed are repainted as often.
+constexpr int LISTING_MS = 50;
+constexpr int SCREENFUL = 100;
+// The pause after rows joined the list, for that layout and repaint.
+constexpr int LISTING_PAUSE_MS = 20;
+
+QString mac_key(const ether_addr &mac)
 {
-  public:
-    explicit ListSink(QHostView *list) : list(list) {}
-
-    void found(const DiscoveredDevice &device) override
-    {
-        QMetaObject::invokeMethod(
-            list,
-            [list = list, device] { list->add_item(&device.entry, &device.where, &device.source); },
-            Qt::QueuedConnection);
-    }
-    bool stop_requested() override { return QThread::currentThread()->isInterruptionRequested(); }
-
-  private:
-    QHostView *list;
-};
+    char text[MAC_TEXT_SIZE];
+    return QString::fromLatin1(format_mac(mac, MacForm::Padded, text));
+}
 
 } // namespace
-
-HostUpdateThread::~HostUpdateThread()
-{
-    // Every wait of a run polls this request, so a window closed during a
-    // discovery or an exchange ends at once, whatever the device does.
-    requestInterruption();
-    wait();
-}
-
-void HostUpdateThread::run()
-{
-    const auto say = [this](const QString &line) { emit statusMessage(line); };
-    const auto stop = [this] { return isInterruptionRequested(); };
-    for (const SetupRequest &request : std::exchange(pending, {})) {
-        if (stop())
-            return;
-        run_setup_request(request, say, stop);
-    }
-    if (stop())
-        return;
-    trace("Performing discover\n");
-    emit listCleared();
-    in_addr any{};
-    any.s_addr = htonl(INADDR_ANY);
-    do_discover(list, &any);
-    if (stop())
-        say(tr("Discovery cancelled"));
-}
-
-int do_discover(QHostView *list, in_addr *local)
-{
-    std::vector<DiscoverInterface> interfaces(1);
-    interfaces[0].addr = *local;
-    if (local->s_addr == htonl(INADDR_ANY))
-        interfaces = default_discover_interfaces();
-    ListSink sink(list);
-    return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
-}
 
 QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
 {
     setObjectName(QString::fromLatin1(name));
     setColumnCount(ColumnCount);
-    setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware")});
+    setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware"),
+                     tr("Vendor"), tr("State"), tr("Note")});
     for (int c = Ip; c < Firmware; ++c)
         setColumnWidth(c, 100);
+    setColumnWidth(Vendor, 160);
+    setColumnWidth(State, 140);
     setRootIsDecorated(false);
     // Every row is one line of text; telling the view so keeps a run with
     // thousands of devices from measuring each row.
     setUniformRowHeights(true);
+    setSelectionMode(ExtendedSelection);
+    // A double-click belongs to the setup dialog; a note is written after a
+    // click on a selected row's note, or with F2.
+    setEditTriggers(SelectedClicked | EditKeyPressed);
     // Rows stay in arrival order until the user asks for another.
     header()->setSectionsClickable(true);
     connect(header(), &QHeaderView::sectionClicked, this, &QHostView::sortOnFirstClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &QHostView::showRowMenu);
+    connect(this, &QTreeWidget::itemChanged, this, &QHostView::storeNote);
 
-    connect(&updateThread, &HostUpdateThread::listCleared, this, &QHostView::purge_items,
-            Qt::QueuedConnection);
+    connect(
+        &updateThread, &HostUpdateThread::listCleared, this, [this] { queueStep(RunStarted{}); },
+        Qt::QueuedConnection);
     connect(&updateThread, &HostUpdateThread::statusMessage, this, &QHostView::statusMessage,
             Qt::QueuedConnection);
-    connect(&updateThread, &QThread::finished, this, &QHostView::runEnded, Qt::QueuedConnection);
+    connect(
+        &updateThread, &QThread::finished, this, [this] { queueStep(RunEnded{}); },
+        Qt::QueuedConnection);
+
+    stepTimer.setSingleShot(true);
+    connect(&stepTimer, &QTimer::timeout, this, &QHostView::takeSteps);
+    sinceRedrawn.start();
+    watchTimer.setSingleShot(true);
+    watchTimer.setInterval(10 * 1000);
+    connect(&watchTimer, &QTimer::timeout, this, &QHostView::watchTick);
+    ageTimer.start(60 * 1000);
+    connect(&ageTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
 
     trace("QHostView::QHostView\n");
+}
+
+QHostView::~QHostView()
+{
+    qDeleteAll(unlisted);
+    qDeleteAll(discarded);
+}
+
+void QHostView::openInventory(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    inventory = std::make_unique<Inventory>(path);
+    if (!inventory->errorLine().isEmpty())
+        emit statusMessage(inventory->errorLine());
+    if (!inventory->isOpen()) {
+        inventory.reset();
+        return;
+    }
+    updateThread.setDatabase(inventory->path());
+    takeRecorded(inventory->devices());
 }
 
 void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *where,
@@ -110,29 +113,205 @@ void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *wh
 {
     const DiscoveredDevice device{*entry, where != nullptr ? *where : DiscoverInterface{},
                                   source != nullptr ? *source : in_addr{}};
-    auto *item = new HostItem(this, device);
-    // Devices that share an address each have a row, marked on both sides;
-    // so have devices that answer with one MAC from two addresses.
-    const QList<HostItem *> sharing = rowsByAddress.values(entry->ipaddr.s_addr);
-    for (HostItem *listed : sharing) {
-        listed->addConflict(entry->mac);
-        item->addConflict(listed->mac());
-    }
-    const QByteArray mac(reinterpret_cast<const char *>(&entry->mac), sizeof(entry->mac));
-    const QList<HostItem *> cloned = rowsByMac.values(mac);
-    for (HostItem *listed : cloned) {
-        listed->addClone(device.source);
-        item->addClone(listed->source());
-    }
-    rowsByAddress.insert(entry->ipaddr.s_addr, item);
-    rowsByMac.insert(mac, item);
-    widenFirmwareColumn(item);
+    QList<QTreeWidgetItem *> added;
+    place({device, vendorForMac(entry->mac)}, &added);
+    insertRows(&added);
 }
 
-// The firmware column grows to its widest entry so far; asking only about the
-// new row keeps this cheap however long the list gets.
+void QHostView::takeFound(const QList<FoundDevice> &devices)
+{
+    for (const FoundDevice &device : devices)
+        queueStep(device);
+}
+
+void QHostView::takeRecorded(const QList<RememberedDevice> &devices)
+{
+    for (const RememberedDevice &device : devices)
+        queueStep(device);
+}
+
+void QHostView::queueStep(RunStep step)
+{
+    steps.push_back(std::move(step));
+    if (!stepTimer.isActive())
+        stepTimer.start(0);
+}
+
+// Rows join the list in a go of their own, and the rows whose state changed
+// are repainted together, as often as rows join.
+void QHostView::takeSteps()
+{
+    if (!unlisted.isEmpty() && sinceRedrawn.hasExpired(LISTING_MS)) {
+        insertRows(&unlisted);
+        stepTimer.start(LISTING_PAUSE_MS);
+        return;
+    }
+    QElapsedTimer spent;
+    spent.start();
+    while (!discarded.isEmpty() && !spent.hasExpired(STEP_BUDGET_MS))
+        delete discarded.takeLast();
+    bool ended = false;
+    while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
+        RunStep step = std::move(steps.front());
+        steps.pop_front();
+        if (const auto *found = std::get_if<FoundDevice>(&step)) {
+            place(*found, &unlisted);
+        } else if (const auto *remembered = std::get_if<RememberedDevice>(&step)) {
+            repaintDue = recall(*remembered, &unlisted) || repaintDue;
+        } else {
+            insertRows(&unlisted);
+            if (std::holds_alternative<RunStarted>(step))
+                beginListing();
+            else
+                ended = true;
+        }
+    }
+    // The first screenful, and the last rows, at once.
+    if (topLevelItemCount() < SCREENFUL || steps.empty())
+        insertRows(&unlisted);
+    if (repaintDue && (steps.empty() || sinceRedrawn.hasExpired(LISTING_MS))) {
+        viewport()->update();
+        repaintDue = false;
+        sinceRedrawn.start();
+    }
+    if (!steps.empty() || !unlisted.isEmpty() || !discarded.isEmpty())
+        stepTimer.start(0);
+    // Last: whoever learns that the run ended may start another at once.
+    if (ended)
+        endRun();
+}
+
+void QHostView::beginListing()
+{
+    ++run;
+    rowsThisRun = 0;
+    listing = true;
+    rowsByAddress.clear();
+    rowsByMac.clear();
+    if (clearing)
+        purge_items();
+}
+
+// A device keeps its row from an earlier run of a watch: the one at the same
+// address, or else one it had at another.
+void QHostView::place(const FoundDevice &found, QList<QTreeWidgetItem *> *added)
+{
+    const DiscoveredDevice &device = found.device;
+    const QString mac = mac_key(device.entry.mac);
+    HostItem *row = nullptr;
+    for (HostItem *listed : rowsOfMac.values(mac)) {
+        if (listed->lastRun() == run)
+            continue;
+        if (row == nullptr || (listed->address().s_addr == device.entry.ipaddr.s_addr &&
+                               listed->source().s_addr == device.source.s_addr))
+            row = listed;
+    }
+    if (row != nullptr) {
+        row->update(device);
+        applyFilter(row);
+        if (row->treeWidget() != nullptr)
+            widenFirmwareColumn(row);
+    } else {
+        row = newRow(new HostItem(device, found.vendor), mac, added);
+        row->setNote(notes.value(mac));
+    }
+    row->seenIn(run);
+    markShared(row);
+    ++rowsThisRun;
+}
+
+// Devices that share an address each have a row, marked on both sides; so
+// have devices that answer with one MAC from two addresses.
+void QHostView::markShared(HostItem *row)
+{
+    const QList<HostItem *> sharing = rowsByAddress.values(row->address().s_addr);
+    for (HostItem *listed : sharing) {
+        listed->addConflict(row->mac());
+        row->addConflict(listed->mac());
+    }
+    const QByteArray mac(reinterpret_cast<const char *>(&row->mac()), sizeof(ether_addr));
+    const QList<HostItem *> cloned = rowsByMac.values(mac);
+    for (HostItem *listed : cloned) {
+        listed->addClone(row->source());
+        row->addClone(listed->source());
+    }
+    rowsByAddress.insert(row->address().s_addr, row);
+    rowsByMac.insert(mac, row);
+}
+
+// What the inventory made of a device goes to its rows that answered this
+// run, or, when it did not answer, to its rows that did not; a device
+// without such a row gets one. True when a row in the list changed.
+bool QHostView::recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added)
+{
+    notes.insert(device.mac, device.note);
+    const bool answered = device.state != DeviceState::Absent;
+    bool found = false;
+    bool listed = false;
+    for (HostItem *row : rowsOfMac.values(device.mac)) {
+        if ((row->lastRun() == run) != answered)
+            continue;
+        row->remember(device);
+        applyFilter(row);
+        found = true;
+        listed = listed || row->treeWidget() != nullptr;
+    }
+    if (!found)
+        newRow(new HostItem(device), device.mac, added);
+    return listed;
+}
+
+HostItem *QHostView::newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added)
+{
+    if (inventory != nullptr)
+        row->setFlags(row->flags() | Qt::ItemIsEditable);
+    rowsOfMac.insert(mac, row);
+    added->append(row);
+    return row;
+}
+
+void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
+{
+    if (added->isEmpty())
+        return;
+    addTopLevelItems(*added);
+    sinceRedrawn.start();
+    for (QTreeWidgetItem *row : *added) {
+        // Looked up now, near the end of the list, a row remembers its place;
+        // a first lookup later, as hiding it makes, searches the whole list.
+        indexFromItem(row);
+        applyFilter(static_cast<HostItem *>(row));
+        widenFirmwareColumn(row);
+    }
+    added->clear();
+}
+
+// The rows of the list that did not answer a whole run are absent, and the
+// marks the others had before and that the run did not confirm go.
+void QHostView::finishRun()
+{
+    if (!listing || cancelled)
+        return;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        auto *row = static_cast<HostItem *>(topLevelItem(i));
+        if (row->lastRun() == run) {
+            row->dropStaleMarks();
+        } else {
+            row->setAbsent();
+            applyFilter(row);
+        }
+    }
+    viewport()->update();
+}
+
+// The firmware column grows to its widest entry so far; asking only about
+// texts not measured before keeps this cheap however many rows arrive.
 void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 {
+    const QString firmware = item->text(Firmware);
+    if (measuredFirmware.contains(firmware))
+        return;
+    measuredFirmware.insert(firmware);
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const int width = itemDelegate()->sizeHint(option, indexFromItem(item, Firmware)).width();
@@ -140,11 +319,112 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
         setColumnWidth(Firmware, width);
 }
 
+// The rows leave the list at once and are deleted a few milliseconds' worth
+// at a time: thousands of them take a while.
 void QHostView::purge_items()
 {
+    qDeleteAll(std::exchange(unlisted, {}));
+    rowsOfMac.clear();
     rowsByAddress.clear();
     rowsByMac.clear();
-    clear();
+    discarded += invisibleRootItem()->takeChildren();
+    if (!discarded.isEmpty() && !stepTimer.isActive())
+        stepTimer.start(0);
+}
+
+QList<const HostItem *> QHostView::shownRows() const
+{
+    QList<const HostItem *> rows;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (!topLevelItem(i)->isHidden())
+            rows.append(static_cast<const HostItem *>(topLevelItem(i)));
+    return rows;
+}
+
+bool QHostView::filteredOut(const HostItem *row) const
+{
+    if (!showAbsent && row->state() == DeviceState::Absent)
+        return true;
+    return !filterText.isEmpty() && !row->matches(filterText);
+}
+
+// Rows not in the list yet are filtered as they join it.
+void QHostView::applyFilter(HostItem *row)
+{
+    if (row->treeWidget() != nullptr)
+        row->setShown(!filteredOut(row));
+}
+
+void QHostView::applyFilterToAll()
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        applyFilter(static_cast<HostItem *>(topLevelItem(i)));
+}
+
+void QHostView::setFilterText(const QString &text)
+{
+    filterText = text.toCaseFolded();
+    applyFilterToAll();
+}
+
+void QHostView::setShowAbsent(bool show)
+{
+    showAbsent = show;
+    applyFilterToAll();
+}
+
+void QHostView::copySelection()
+{
+    QStringList lines;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const auto *row = static_cast<const HostItem *>(topLevelItem(i));
+        if (row->isSelected() && !row->isHidden())
+            lines << row->rowText();
+    }
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join('\n'));
+}
+
+void QHostView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && currentItem() != nullptr && state() != EditingState) {
+        doubleClickedItem(currentItem(), QPoint(), Mac);
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+// Only the note is the user's to write; F2 writes it whatever column is
+// current.
+bool QHostView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    if (index.column() != Note && trigger != EditKeyPressed)
+        return false;
+    return QTreeWidget::edit(index.siblingAtColumn(Note), trigger, event);
+}
+
+// A note is kept by the device's MAC, so every row of that MAC shows it, and
+// it stays with the device whatever address it takes.
+void QHostView::storeNote(QTreeWidgetItem *item, int column)
+{
+    auto *row = static_cast<HostItem *>(item);
+    if (column != Note || !row->noteEdited())
+        return;
+    const QString mac = row->macKey();
+    const QString note = row->text(Note);
+    if (inventory == nullptr || !inventory->setNote(mac, note)) {
+        row->setNote(row->note());
+        emit statusMessage(tr("Note not kept: %1 is not in the inventory yet").arg(row->text(Mac)));
+        return;
+    }
+    notes.insert(mac, note);
+    for (HostItem *same : rowsOfMac.values(mac))
+        same->setNote(note);
 }
 
 void QHostView::sortOnFirstClick(int column)
@@ -189,7 +469,7 @@ bool QHostView::openurl(const QString &ip)
 
 void QHostView::refresh()
 {
-    startRun();
+    startRun(nullptr, true);
 }
 
 void QHostView::cancel()
@@ -197,8 +477,31 @@ void QHostView::cancel()
     if (!running)
         return;
     restartPending = false;
+    clearNext = false;
     queuedRequests.clear();
+    cancelled = true;
     updateThread.requestInterruption();
+}
+
+void QHostView::setWatch(bool on)
+{
+    watching = on;
+    if (on)
+        watchTick();
+    else
+        watchTimer.stop();
+}
+
+void QHostView::setWatchInterval(int seconds)
+{
+    watchTimer.setInterval(seconds * 1000);
+}
+
+// A watch run waits for the one in progress, whatever started it, to end.
+void QHostView::watchTick()
+{
+    if (!running)
+        startRun(nullptr, false);
 }
 
 void QHostView::clickedItem(QTreeWidgetItem *item, const QPoint &, int c)
@@ -229,17 +532,18 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     const QString problems = read_setup_fields(setupDialog->fields(), &request);
     // Said after the start, so that it takes the place of what a starting
     // run says about its interfaces.
-    startRun(request.setup || request.install ? &request : nullptr);
+    startRun(request.setup || request.install ? &request : nullptr, true);
     if (!problems.isEmpty())
         emit statusMessage(problems);
 }
 
 // A start asked for during a run waits for that run to end, so two runs never
 // work on the list at once and no request is lost.
-void QHostView::startRun(const SetupRequest *request)
+void QHostView::startRun(const SetupRequest *request, bool clears)
 {
     if (request != nullptr)
         queuedRequests.append(*request);
+    clearNext = clearNext || clears;
     if (running) {
         restartPending = true;
         return;
@@ -251,6 +555,9 @@ void QHostView::startRun(const SetupRequest *request)
 
 void QHostView::startWorker()
 {
+    clearing = std::exchange(clearNext, false);
+    cancelled = false;
+    rowsThisRun = 0;
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     if (interfaces.size() == 1 && is_wildcard(interfaces[0]))
         emit statusMessage(tr("No network interface can broadcast: asked through the default "
@@ -259,9 +566,10 @@ void QHostView::startWorker()
     updateThread.start();
 }
 
-void QHostView::runEnded()
+void QHostView::endRun()
 {
-    const int rows = topLevelItemCount();
+    finishRun();
+    listing = false;
     if (restartPending) {
         restartPending = false;
         // start() waits for the thread to leave its finishing steps, which
@@ -270,6 +578,8 @@ void QHostView::runEnded()
     } else {
         running = false;
         emit busyChanged(false);
+        if (watching)
+            watchTimer.start();
     }
-    emit refresh_done(rows);
+    emit refresh_done(rowsThisRun);
 }

@@ -1,58 +1,43 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The host list: one row per device found by the last discovery run, and the
-// worker thread that runs it.
+// The host list: one row per device found by the last discovery run, with
+// the remembered ones that did not answer greyed, and the worker thread that
+// runs the discoveries.
 #pragma once
 
 #include "discover_run.h"
+#include "hostupdatethread.h"
+#include "inventory.h"
 #include "setuprequest.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QThread>
+#include <QSet>
+#include <QTimer>
 #include <QTreeWidget>
+#include <deque>
+#include <memory>
+#include <variant>
 
 class HostItem;
 class InstallDialog;
-class QHostView;
-
-// One run per start: the setups and installs asked for meanwhile, then a
-// discovery whose rows go to list; an interruption request ends it early, and
-// whatever wait it is in within 100 ms. It touches no widget: the list learns
-// what happens through queued calls and signals, which reach the GUI thread
-// in the order they are made.
-class HostUpdateThread : public QThread
-{
-    Q_OBJECT
-
-  public:
-    explicit HostUpdateThread(QHostView *list) : list(list) {}
-    ~HostUpdateThread() override;
-    // Only while the thread is not running; the run takes them.
-    void setRequests(QList<SetupRequest> requests) { pending = std::move(requests); }
-
-  signals:
-    void listCleared();
-    void statusMessage(const QString &line);
-
-  protected:
-    void run() override;
-
-  private:
-    QHostView *const list;
-    QList<SetupRequest> pending;
-};
 
 class QHostView : public QTreeWidget
 {
     Q_OBJECT
 
   public:
-    enum Column { Ip, Netmask, Mac, Hostname, Firmware, ColumnCount };
+    enum Column { Ip, Netmask, Mac, Hostname, Firmware, Vendor, State, Note, ColumnCount };
 
     explicit QHostView(QWidget *parent = nullptr, const char *name = nullptr);
+    ~QHostView() override;
 
     // The dialog a double-click on a row opens; without one it opens none.
     void setSetupDialog(InstallDialog *dialog) { setupDialog = dialog; }
+    // Opens the inventory at path, lists the devices it remembers, and has
+    // every later run recorded in it; without one (the default) the list
+    // shows what this window's runs found, and notes cannot be kept.
+    void openInventory(const QString &path);
     // Appends a row for a device found through where (the wildcard address
     // when null) whose reply came from source (any address when null).
     void add_item(const DiscoverEntry *entry, const DiscoverInterface *where = nullptr,
@@ -60,6 +45,13 @@ class QHostView : public QTreeWidget
     bool openurl(const QString &ip);
     // Empties the list before a run's first row.
     void purge_items();
+    // The rows not hidden by the filter, in the list's order.
+    QList<const HostItem *> shownRows() const;
+
+    // What a run hands over from its worker, in order: devices as they
+    // answer, then the inventory's view of every device it remembers.
+    void takeFound(const QList<FoundDevice> &devices);
+    void takeRecorded(const QList<RememberedDevice> &devices);
 
   public slots:
     void refresh();
@@ -67,38 +59,103 @@ class QHostView : public QTreeWidget
     void cancel();
     void clickedItem(QTreeWidgetItem *item, const QPoint &, int c);
     void doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c);
+    // Shows only the rows where some column holds text, whatever the case.
+    void setFilterText(const QString &text);
+    void setShowAbsent(bool show);
+    // While on, runs a discovery now and then every interval seconds after
+    // the last one ended, updating the rows in place.
+    void setWatch(bool on);
+    void setWatchInterval(int seconds);
+    // Puts the selected rows on the clipboard, one line each, tab-separated.
+    void copySelection();
 
   signals:
-    // A run has ended; rows is how many it listed. When no other run
-    // follows, busyChanged(false) came just before.
+    // A run has ended; rows is how many devices answered it. When no other
+    // run follows, busyChanged(false) came just before.
     void refresh_done(int rows);
     // One line for the window's status line.
     void statusMessage(const QString &line);
     // A run has started, or the last one has ended.
     void busyChanged(bool busy);
 
+  protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+
   private:
-    void startRun(const SetupRequest *request = nullptr);
+    struct RunStarted {
+    };
+    struct RunEnded {
+    };
+    using RunStep = std::variant<RunStarted, FoundDevice, RememberedDevice, RunEnded>;
+
+    void startRun(const SetupRequest *request, bool clears);
     void startWorker();
-    void runEnded();
+    void queueStep(RunStep step);
+    void takeSteps();
+    void beginListing();
+    void place(const FoundDevice &found, QList<QTreeWidgetItem *> *added);
+    void markShared(HostItem *row);
+    bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
+    // Files row under mac (as the inventory writes it) to join the list.
+    HostItem *newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added);
+    void insertRows(QList<QTreeWidgetItem *> *added);
+    void finishRun();
+    void endRun();
+    bool filteredOut(const HostItem *row) const;
+    void applyFilter(HostItem *row);
+    void applyFilterToAll();
     void widenFirmwareColumn(QTreeWidgetItem *item);
     void sortOnFirstClick(int column);
     void showRowMenu(const QPoint &position);
+    void storeNote(QTreeWidgetItem *item, int column);
+    void watchTick();
 
     InstallDialog *setupDialog = nullptr;
     HostUpdateThread updateThread{this};
+    // The connection of the GUI thread, for the notes and the start-up list.
+    std::unique_ptr<Inventory> inventory;
     // Whether a run is in progress or about to start, whether another was
-    // asked for meanwhile, and the setups it is to carry.
+    // asked for meanwhile, whether that one clears the list first, and the
+    // setups it is to carry.
     bool running = false;
     bool restartPending = false;
+    bool clearNext = false;
     QList<SetupRequest> queuedRequests;
-    // The rows listed under each address, and under each MAC, in this run.
+    // The current run: whether it clears the list, whether it was cancelled,
+    // whether its discovery has begun, its number, and how many devices
+    // answered it.
+    bool clearing = true;
+    bool cancelled = false;
+    bool listing = false;
+    int run = 0;
+    int rowsThisRun = 0;
+    // What the worker handed over and the list has not yet taken: taken a
+    // few milliseconds at a time, so that the window keeps drawing while
+    // thousands of devices answer; the rows made meanwhile that have not
+    // joined the list yet; whether rows in the list changed state since it
+    // was last repainted; and since when the last rows joined or it was.
+    std::deque<RunStep> steps;
+    QTimer stepTimer;
+    QList<QTreeWidgetItem *> unlisted;
+    // Rows out of the list, still to be deleted.
+    QList<QTreeWidgetItem *> discarded;
+    bool repaintDue = false;
+    QElapsedTimer sinceRedrawn;
+    // Every row under its MAC (as the inventory writes it); the rows listed
+    // under each address, and under each MAC, in this run.
+    QMultiHash<QString, HostItem *> rowsOfMac;
     QMultiHash<quint32, HostItem *> rowsByAddress;
     QMultiHash<QByteArray, HostItem *> rowsByMac;
+    // The notes the inventory keeps, by MAC, for the rows a run adds.
+    QHash<QString, QString> notes;
+    // The firmware texts the column's width has been measured against.
+    QSet<QString> measuredFirmware;
+    // Case-folded.
+    QString filterText;
+    bool showAbsent = true;
+    bool watching = false;
+    QTimer watchTimer;
+    // Repaints the "last seen" times now and then.
+    QTimer ageTimer;
 };
-
-// Runs a discovery from local (from every broadcast interface when it is the
-// wildcard address) on the calling thread, and queues a row on list for each
-// device that answers; ends early once the calling thread is asked to stop.
-// Returns 0 once the replies have been collected, -1 when no request went out.
-int do_discover(QHostView *list, in_addr *local);

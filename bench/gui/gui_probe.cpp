@@ -5,17 +5,153 @@
 // (how long the window stalled). With --setup MAC IP NETMASK it then sets up
 // the device of that row through the setup dialog and waits for the run that
 // follows. With --grab FILE it saves a picture of the window at the end.
+// With --database FILE the window remembers its devices there.
+// With --startup SINCE ROWS it runs no discovery: it reports the
+// milliseconds from SINCE (milliseconds since the epoch, taken just before
+// the probe was started) until the window was first drawn and until the list
+// held ROWS rows; then, with --filter TEXT, the longest and the mean time the
+// window took for each keystroke of TEXT typed into the filter box.
+// With --watch SECONDS RUNS it turns on the watch at that interval instead of
+// pressing "Discover", and reports the process's resident memory after the
+// first of RUNS runs, at its highest, and after the last.
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
+
+namespace
+{
+
+// Types text into the filter box a character at a time, then takes it back
+// with backspaces, each keystroke timed until the window has handled
+// everything it caused.
+void time_keystrokes(QWidget &box, const QString &text)
+{
+    auto *filter = box.findChild<QLineEdit *>("filter");
+    qint64 longest = 0;
+    qint64 total = 0;
+    qsizetype fewest = view->topLevelItemCount();
+    for (int i = 0; i < 2 * text.size(); ++i) {
+        QElapsedTimer keystroke;
+        keystroke.start();
+        if (i < text.size())
+            filter->insert(text[i]);
+        else
+            filter->backspace();
+        QCoreApplication::processEvents();
+        const qint64 spent = keystroke.nsecsElapsed() / 1000;
+        longest = std::max(longest, spent);
+        total += spent;
+        fewest = std::min(fewest, view->shownRows().size());
+    }
+    std::printf("filter=%s fewest_shown=%lld longest_keystroke_us=%lld mean_keystroke_us=%lld\n",
+                qPrintable(text), static_cast<long long>(fewest), static_cast<long long>(longest),
+                static_cast<long long>(total / (2 * text.size())));
+}
+
+// Reports when box was first drawn and when the list held rows rows, then
+// types filter; ends the application.
+class StartupClock : public QObject
+{
+  public:
+    StartupClock(QWidget &box, qint64 since, int rows, QString filter)
+        : box(box), since(since), rows(rows), filter(std::move(filter))
+    {
+        box.installEventFilter(this);
+        connect(&poll, &QTimer::timeout, this, &StartupClock::check);
+        poll.start(1);
+    }
+
+  protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && shownAt < 0)
+            shownAt = QDateTime::currentMSecsSinceEpoch() - since;
+        return false;
+    }
+
+  private:
+    void check()
+    {
+        if (view->topLevelItemCount() < rows)
+            return;
+        poll.stop();
+        std::printf("window_ms=%lld list_ms=%lld rows=%d\n", static_cast<long long>(shownAt),
+                    static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - since),
+                    view->topLevelItemCount());
+        if (!filter.isEmpty())
+            time_keystrokes(box, filter);
+        std::fflush(stdout);
+        QCoreApplication::exit(shownAt < 0 ? 1 : 0);
+    }
+
+    QWidget &box;
+    const qint64 since;
+    const int rows;
+    const QString filter;
+    qint64 shownAt = -1;
+    QTimer poll;
+};
+
+// Resident memory in KiB.
+long resident_kib()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Turns on the watch at an interval of seconds, notes the memory after each
+// run, and reports it after runs runs; ends the application then.
+class WatchMemory : public QObject
+{
+  public:
+    WatchMemory(QWidget &box, int seconds, int runs) : runs(runs)
+    {
+        connect(view, &QHostView::refresh_done, this, &WatchMemory::runEnded);
+        box.findChild<QSpinBox *>("watchInterval")->setValue(seconds);
+        box.findChild<QCheckBox *>("watch")->setChecked(true);
+    }
+
+  private:
+    void runEnded()
+    {
+        const long now = resident_kib();
+        if (++counted == 1)
+            first = now;
+        highest = std::max(highest, now);
+        if (counted < runs)
+            return;
+        std::printf("runs=%d rss_first_kib=%ld rss_highest_kib=%ld rss_last_kib=%ld\n", counted,
+                    first, highest, now);
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+    }
+
+    const int runs;
+    int counted = 0;
+    long first = 0;
+    long highest = 0;
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -23,22 +159,52 @@ int main(int argc, char *argv[])
         return 1;
     QApplication app(argc, argv);
     const char *grab = nullptr;
+    QString database;
     QStringList setup;
+    qint64 since = -1;
+    int startupRows = 0;
+    QString filter;
+    int watchSeconds = 0;
+    int watchRuns = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--grab") == 0 && i + 1 < argc) {
             grab = argv[++i];
+        } else if (std::strcmp(argv[i], "--database") == 0 && i + 1 < argc) {
+            database = QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(argv[i], "--setup") == 0 && i + 3 < argc) {
             setup = QStringList{argv[i + 1], argv[i + 2], argv[i + 3]};
             i += 3;
+        } else if (std::strcmp(argv[i], "--startup") == 0 && i + 2 < argc) {
+            since = std::atoll(argv[i + 1]);
+            startupRows = std::atoi(argv[i + 2]);
+            i += 2;
+        } else if (std::strcmp(argv[i], "--filter") == 0 && i + 1 < argc) {
+            filter = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--watch") == 0 && i + 2 < argc) {
+            watchSeconds = std::atoi(argv[i + 1]);
+            watchRuns = std::atoi(argv[i + 2]);
+            i += 2;
         } else {
-            std::fprintf(stderr, "usage: gui_probe [--setup MAC IP NETMASK] [--grab FILE]\n");
+            std::fprintf(stderr, "usage: gui_probe [--database FILE] [--setup MAC IP NETMASK] "
+                                 "[--grab FILE]\n"
+                                 "       gui_probe --database FILE --startup SINCE ROWS "
+                                 "[--filter TEXT]\n"
+                                 "       gui_probe [--database FILE] --watch SECONDS RUNS\n");
             return 2;
         }
     }
 
     QWidget box;
-    setup_main_window(box);
+    setup_main_window(box, database);
     box.show();
+    if (since >= 0) {
+        StartupClock clock(box, since, startupRows, filter);
+        return app.exec();
+    }
+    if (watchRuns > 0) {
+        WatchMemory memory(box, watchSeconds, watchRuns);
+        return app.exec();
+    }
 
     QElapsedTimer clock;
     qint64 lastTick = 0;

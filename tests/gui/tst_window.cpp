@@ -4,8 +4,8 @@
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
-#include "ready_pipe.h"
 #include "setuprequest.h"
+#include "sim_devices.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -21,54 +21,6 @@
 
 namespace
 {
-
-// Simulated devices serving in this namespace until destroyed, logging to stdout.
-class SimDevices : public QProcess
-{
-  public:
-    ~SimDevices() override
-    {
-        terminate();
-        waitForFinished();
-    }
-
-    // Call only where onlyLoopback() holds, which the test case checks first.
-    bool start(const QStringList &devices)
-    {
-        ReadyPipe ready;
-        if (!ready.open())
-            return false;
-        const int fd = ready.out.get();
-        setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // Gone with the test, even when it dies; only the pipe's end is passed on.
-        setChildProcessModifier([fd] {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            fcntl(fd, F_SETFD, 0);
-        });
-        QProcess::start(SIMDEVICE,
-                        QStringList{"--i-am-in-a-namespace", "--ready-fd", QString::number(fd)} +
-                            devices);
-        return ready.wait();
-    }
-
-    // Whether a line logged so far matches pattern.
-    bool logged(const QString &pattern)
-    {
-        const QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-        return line.match(log += QString::fromLatin1(readAllStandardOutput())).hasMatch();
-    }
-
-    QString log;
-};
-
-bool onlyLoopback()
-{
-    struct if_nameindex *names = if_nameindex();
-    bool only = names != nullptr && names[0].if_index != 0 &&
-                QByteArray(names[0].if_name) == "lo" && names[1].if_index == 0;
-    if_freenameindex(names);
-    return only;
-}
 
 // What every run says first here, where only loopback is up.
 const QString fallbackNote =
@@ -146,7 +98,7 @@ class TestWindow : public QObject
   private slots:
     void initTestCase()
     {
-        QVERIFY2(onlyLoopback(), "not in a private network namespace: run through netns-run");
+        QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
         for (const auto &[file, size] : {std::pair(small, 5000), std::pair(large, 16 << 20)}) {
             QFile image(file);
             QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(size, 'i')) == size);
@@ -338,7 +290,8 @@ class TestWindow : public QObject
         QApplication::sendEvent(view->viewport(), &event);
         const QString copies[] = {
             "192.0.2.10", "2:0:0:0:0:1",
-            "192.0.2.10\t255.255.255.0\t2:0:0:0:0:1\t\u0080\u009f\u00a0\u00ff\tcaf\u00e9"};
+            "192.0.2.10\t255.255.255.0\t2:0:0:0:0:1\t\u0080\u009f\u00a0\u00ff\tcaf\u00e9\tlocally "
+            "administered\t\t"};
         QCOMPARE(QGuiApplication::clipboard()->text(), copies[column % 3]);
 
         // The next run forgets the marks.

@@ -9,6 +9,7 @@
 
 #include "discover.h"
 #include "inventory.h"
+#include "record_format.h"
 
 #include <string>
 #include <vector>
@@ -32,12 +33,6 @@ constexpr size_t MAX_CONFLICTS_NAMED = 32;
 // Fills in each row's conflict from the rows that share its address.
 void mark_conflicts(std::vector<DeviceRow> *rows);
 
-enum class OutputFormat {
-    Table, // aligned columns under a title line
-    Json,  // an array of objects; the conflict is an array of MACs
-    Csv,   // RFC 4180 with a header line
-};
-
 // Columns: ip, netmask, mac, hostname, firmware, interface, conflict, vendor,
 // state, first_seen, last_seen. In the table and CSV, control characters (C0,
 // DEL, C1) show as \xHH and the backslash is doubled; in JSON they are
@@ -53,6 +48,3 @@ std::string format_remembered(const QList<RememberedDevice> &devices, OutputForm
 // ..., "new": ...}]}.
 std::string format_event_line(const std::string &event, const QDateTime &at,
                               const RememberedDevice &device);
-
-// ISO 8601 in UTC to the second, e.g. 2026-12-07T03:22:32Z.
-std::string iso_time(const QDateTime &time);

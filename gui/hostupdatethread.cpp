@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "hostupdatethread.h"
+#include "qhostview.h"
+#include "text.h"
+#include "trace.h"
+#include "vendors.h"
+
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <cstring>
+#include <utility>
+
+namespace
+{
+
+// How long found devices wait on the worker at most, as long as it keeps
+// receiving, before they go to the list together: thousands of devices
+// answering at once make a few dozen calls instead of thousands.
+constexpr int BATCH_MS = 10;
+
+QString latin1_text(const char *field, size_t size)
+{
+    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, size)));
+}
+
+Sighting sighting(const DiscoveredDevice &device)
+{
+    char mac[MAC_TEXT_SIZE];
+    char address[INET_ADDRSTRLEN];
+    char netmask[INET_ADDRSTRLEN];
+    const DiscoverEntry &entry = device.entry;
+    return {QString::fromLatin1(format_mac(entry.mac, MacForm::Padded, mac)),
+            QString::fromLatin1(format_ipv4(entry.ipaddr, address)),
+            QString::fromLatin1(format_ipv4(entry.netmask, netmask)),
+            latin1_text(entry.hostname, sizeof(entry.hostname)),
+            latin1_text(entry.firmware, sizeof(entry.firmware)),
+            QString::fromLatin1(device.where.name)};
+}
+
+// Queues the devices a run finds on the list in batches; the run stops when
+// the thread it runs on is asked to.
+class ListSink : public DiscoverSink
+{
+  public:
+    ListSink(QHostView *list, QList<Sighting> *seen) : list(list), seen(seen) { sincePost.start(); }
+    ~ListSink() override { post(); }
+
+    void found(const DiscoveredDevice &device) override
+    {
+        batch.append({device, vendorForMac(device.entry.mac)});
+        if (seen != nullptr)
+            seen->append(sighting(device));
+        if (sincePost.hasExpired(BATCH_MS))
+            post();
+    }
+    bool stop_requested() override
+    {
+        if (sincePost.hasExpired(BATCH_MS))
+            post();
+        return QThread::currentThread()->isInterruptionRequested();
+    }
+
+  private:
+    void post()
+    {
+        sincePost.restart();
+        if (batch.isEmpty())
+            return;
+        QMetaObject::invokeMethod(
+            list, [list = list, devices = std::exchange(batch, {})] { list->takeFound(devices); },
+            Qt::QueuedConnection);
+    }
+
+    QHostView *list;
+    QList<Sighting> *seen;
+    QList<FoundDevice> batch;
+    QElapsedTimer sincePost;
+};
+
+} // namespace
+
+HostUpdateThread::~HostUpdateThread()
+{
+    // Every wait of a run polls this request, so a window closed during a
+    // discovery or an exchange ends at once, whatever the device does.
+    requestInterruption();
+    wait();
+}
+
+void HostUpdateThread::run()
+{
+    const auto say = [this](const QString &line) { emit statusMessage(line); };
+    const auto stop = [this] { return isInterruptionRequested(); };
+    for (const SetupRequest &request : std::exchange(pending, {})) {
+        if (stop())
+            return;
+        run_setup_request(request, say, stop);
+    }
+    if (stop())
+        return;
+    trace("Performing discover\n");
+    emit listCleared();
+    in_addr any{};
+    any.s_addr = htonl(INADDR_ANY);
+    QList<Sighting> seen;
+    do_discover(list, &any, database.isEmpty() ? nullptr : &seen);
+    if (stop())
+        say(tr("Discovery cancelled"));
+    else if (!database.isEmpty())
+        record(seen);
+}
+
+// On this thread, with a connection of its own, so that the window never
+// waits for thousands of devices to be written.
+void HostUpdateThread::record(const QList<Sighting> &seen)
+{
+    Inventory inventory(database);
+    if (!inventory.errorLine().isEmpty())
+        emit statusMessage(inventory.errorLine());
+    RecordedRun recorded;
+    if (!inventory.recordRun(seen, QDateTime::currentDateTimeUtc(), &recorded)) {
+        emit statusMessage(tr("The inventory %1 could not be written").arg(inventory.path()));
+        return;
+    }
+    QMetaObject::invokeMethod(
+        list, [list = list, devices = std::move(recorded.devices)] { list->takeRecorded(devices); },
+        Qt::QueuedConnection);
+}
+
+int do_discover(QHostView *list, in_addr *local, QList<Sighting> *seen)
+{
+    std::vector<DiscoverInterface> interfaces(1);
+    interfaces[0].addr = *local;
+    if (local->s_addr == htonl(INADDR_ANY))
+        interfaces = default_discover_interfaces();
+    ListSink sink(list, seen);
+    return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
+}

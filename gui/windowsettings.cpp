@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "windowsettings.h"
+#include "installdialog.h"
+#include "qhostview.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QSettings>
+#include <QSpinBox>
+
+namespace
+{
+
+QSettings window_settings()
+{
+    // ~/.config/devscout/window.conf
+    return QSettings(QCoreApplication::applicationName(), QStringLiteral("window"));
+}
+
+} // namespace
+
+void restore_window_settings(const WindowParts &parts)
+{
+    QSettings settings = window_settings();
+    parts.box->resize(settings.value("size", parts.box->size()).toSize());
+    // A state saved with other columns would put them in the wrong places.
+    if (settings.value("columns").toInt() == QHostView::ColumnCount)
+        parts.list->header()->restoreState(settings.value("header").toByteArray());
+    parts.watchInterval->setValue(settings.value("watchInterval", 10).toInt());
+    const QString folder = settings.value("imageFolder").toString();
+    if (!folder.isEmpty())
+        parts.dialog->setImageFolder(folder);
+}
+
+void save_window_settings(const WindowParts &parts)
+{
+    QSettings settings = window_settings();
+    settings.setValue("size", parts.box->size());
+    settings.setValue("columns", int(QHostView::ColumnCount));
+    settings.setValue("header", parts.list->header()->saveState());
+    settings.setValue("watchInterval", parts.watchInterval->value());
+    settings.setValue("imageFolder", parts.dialog->imageFolder());
+}
