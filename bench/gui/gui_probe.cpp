@@ -4,7 +4,9 @@
 // run, and the longest gap between ticks of a 5 ms timer on the GUI thread
 // (how long the window stalled). With --setup MAC IP NETMASK it then sets up
 // the device of that row through the setup dialog and waits for the run that
-// follows. With --grab FILE it saves a picture of the window at the end.
+// follows. With --grab FILE it saves a picture of the window at the end,
+// each column a little wider than its widest text; --size WIDTH HEIGHT sets the
+// window's size for it.
 // With --database FILE the window remembers its devices there.
 // With --startup SINCE ROWS it runs no discovery: it reports the
 // milliseconds from SINCE (milliseconds since the epoch, taken just before
@@ -166,11 +168,15 @@ int main(int argc, char *argv[])
     QString filter;
     int watchSeconds = 0;
     int watchRuns = 0;
+    QSize size;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--grab") == 0 && i + 1 < argc) {
             grab = argv[++i];
         } else if (std::strcmp(argv[i], "--database") == 0 && i + 1 < argc) {
             database = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && i + 2 < argc) {
+            size = QSize(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));
+            i += 2;
         } else if (std::strcmp(argv[i], "--setup") == 0 && i + 3 < argc) {
             setup = QStringList{argv[i + 1], argv[i + 2], argv[i + 3]};
             i += 3;
@@ -186,7 +192,7 @@ int main(int argc, char *argv[])
             i += 2;
         } else {
             std::fprintf(stderr, "usage: gui_probe [--database FILE] [--setup MAC IP NETMASK] "
-                                 "[--grab FILE]\n"
+                                 "[--grab FILE] [--size WIDTH HEIGHT]\n"
                                  "       gui_probe --database FILE --startup SINCE ROWS "
                                  "[--filter TEXT]\n"
                                  "       gui_probe [--database FILE] --watch SECONDS RUNS\n");
@@ -196,6 +202,8 @@ int main(int argc, char *argv[])
 
     QWidget box;
     setup_main_window(box, database);
+    if (size.isValid())
+        box.resize(size);
     box.show();
     if (since >= 0) {
         StartupClock clock(box, since, startupRows, filter);
@@ -246,9 +254,16 @@ int main(int argc, char *argv[])
                     static_cast<long long>(longestStall));
         std::fflush(stdout);
         int status = 0;
-        if (grab != nullptr && !box.grab().save(QString::fromLocal8Bit(grab))) {
-            std::fprintf(stderr, "gui_probe: cannot save %s\n", grab);
-            status = 1;
+        if (grab != nullptr) {
+            // A little room between the columns keeps the picture readable.
+            for (int column = 0; column < QHostView::ColumnCount; ++column) {
+                view->resizeColumnToContents(column);
+                view->setColumnWidth(column, view->columnWidth(column) + 16);
+            }
+            if (!box.grab().save(QString::fromLocal8Bit(grab))) {
+                std::fprintf(stderr, "gui_probe: cannot save %s\n", grab);
+                status = 1;
+            }
         }
         QCoreApplication::exit(status);
     });
