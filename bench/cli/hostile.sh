@@ -7,12 +7,15 @@
 #    discovery with chattering peers (from the devices' replies);
 #  - a flood of 100,000 junk datagrams during a run with 5 real devices:
 #    devices listed, run length, CPU time and peak memory.
+# The discovery runs leave the inventory out, as before it existed.
 # Usage: bench/cli/hostile.sh [BUILD_DIR]   (default: build); needs perl, jq,
 # GNU time.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/bench/simdevices.sh"
 cli=$build/tools/cli/devscout-cli
+# Whatever would fall back to the user's inventory lands in the scratch folder.
+export XDG_DATA_HOME="$work/data"
 
 # Runs a command; prints the seconds from the first log line matching PATTERN
 # (or from the first stderr line matching it, with "stderr:" before it) until
@@ -60,13 +63,13 @@ echo "black-holed install port: reported ${blackhole} s after the device's reply
 
 start_devices "$work/chatter.log" addr=127.3.0.1 addr=127.3.0.2,reply=malformed,repeat=1500 \
     addr=127.3.0.3,session=other,repeat=1500 addr=127.3.0.4,repeat=1500
-chatter=$(seconds_from "" 'stderr:we got a reply' "$cli" --verbose discover --json)
+chatter=$(seconds_from "" 'stderr:we got a reply' "$cli" --verbose --no-inventory discover --json)
 stop_devices
 echo "discover with three peers repeating every 1.5 s: returned ${chatter} s after the devices' replies (2 s silence)"
 
 start_devices "$work/flood.log" addr=127.3.0.1,flood=6667 addr=127.3.0.2,flood=6667 \
     addr=127.3.0.3,flood=6667 addr=127.3.0.4,flood=6667 addr=127.3.0.5,flood=6666
-/usr/bin/time -f '%e %U %S %M' -o "$work/flood.time" "$cli" discover --json \
+/usr/bin/time -f '%e %U %S %M' -o "$work/flood.time" "$cli" --no-inventory discover --json \
     >"$work/flood.json" 2>/dev/null
 stop_devices
 flooded=$(awk '/^flood /{ sub(".*sent=", ""); n += $1 } END { print n }' "$work/flood.log")

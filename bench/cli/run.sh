@@ -7,13 +7,17 @@
 #    and 256 MiB images (it must not grow with the image);
 #  - discover --json with 1,000 and 10,000 devices that answer after a random
 #    delay of up to 1 s: devices found of present, and the time from the last
-#    reply until the command returns (the 2-second silence and little more).
+#    reply until the command returns (the 2-second silence and little more);
+#    without the inventory, and with 10,000 again recorded into a fresh one.
+# Nothing is read from or written to the user's inventory.
 # Usage: bench/cli/run.sh [BUILD_DIR]   (default: build); needs socat, jq, perl,
 # GNU time.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/bench/simdevices.sh"
 cli=$build/tools/cli/devscout-cli
+# Whatever would fall back to the user's inventory lands in the scratch folder.
+export XDG_DATA_HOME="$work/data"
 
 completed() { grep -c '^upload .*status=complete' "$work/install.log" || true; }
 await_uploads() { # COUNT
@@ -89,20 +93,32 @@ awk -v base="$base_s" -v ours="$big_s" -v socat="$socat_s" -v small="$small_kib"
 }'
 
 # --- discovery of many devices ----------------------------------------------
-for count in 1000 10000; do
+# COUNT, then either --no-inventory or --database PATH; sets found, after
+# (seconds from the last reply until the command returned) and total.
+discover_many() {
+    count=$1
+    shift
     start_devices "$work/discover.log" --devices "$count" --delay-max 1000 --seed 1
     timing=$(perl -MTime::HiRes=time -e '
-        my ($cli, $out) = @ARGV;
+        my ($cli, $out, @inventory) = @ARGV;
         my $start = time;
         my $last = $start;
-        open(my $err, "-|", "sh", "-c", "exec \"\$0\" --verbose discover --json 2>&1 >\"\$1\"",
-            $cli, $out) or die "cannot run $cli";
+        open(my $err, "-|", "sh", "-c",
+            "out=\$1; shift; exec \"\$0\" --verbose \"\$\@\" discover --json 2>&1 >\"\$out\"",
+            $cli, $out, @inventory) or die "cannot run $cli";
         while (<$err>) { $last = time if /we got a reply/; }
-        close $err;
+        close $err or die "$cli failed\n";
         my $end = time;
-        printf "%.3f %.3f\n", $end - $last, $end - $start;' "$cli" "$work/devices.json")
+        printf "%.3f %.3f\n", $end - $last, $end - $start;' "$cli" "$work/devices.json" "$@")
     stop_devices
     found=$(jq length "$work/devices.json")
-    set -- $timing
-    echo "discover --json: $found of $count devices found; returned $1 s after the last reply ($2 s in all)"
+    after=${timing% *}
+    total=${timing#* }
+}
+for count in 1000 10000; do
+    discover_many "$count" --no-inventory
+    echo "discover --json: $found of $count devices found; returned $after s after the last reply ($total s in all)"
 done
+discover_many 10000 --database "$work/inventory.sqlite"
+echo "discover --json, recorded into a fresh inventory: $found of 10000 devices found;" \
+    "returned $after s after the last reply ($total s in all)"
