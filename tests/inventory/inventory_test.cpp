@@ -28,11 +28,11 @@ const QDateTime START = QDateTime::fromMSecsSinceEpoch(1796000000000, Qt::UTC);
 
 // "N" is 02:00:00:00:00:0N at 198.18.0.N; letters after it change its
 // address (a), netmask (m), host name (h), firmware (f) or interface (i).
-Sighting sighting(const QString &spec)
+Sighting sighting(const QString &code)
 {
-    const QString n = spec.left(1);
-    const bool a = spec.contains('a'), m = spec.contains('m'), h = spec.contains('h'),
-               f = spec.contains('f'), i = spec.contains('i');
+    const QString n = code.left(1);
+    const bool a = code.contains('a'), m = code.contains('m'), h = code.contains('h'),
+               f = code.contains('f'), i = code.contains('i');
     return {"02:00:00:00:00:0" + n,
             (a ? "198.18.1." : "198.18.0.") + n,
             m ? "255.255.255.0" : "255.255.0.0",
@@ -125,8 +125,8 @@ TEST_P(RunSequenceTest, RecordsWhatEachRunChanged)
     for (const RunStep &run : SEQUENCES[GetParam()].runs) {
         SCOPED_TRACE(run.answered);
         QList<Sighting> sightings;
-        for (const QString &spec : QString(run.answered).split(' ', Qt::SkipEmptyParts))
-            sightings << sighting(spec);
+        for (const QString &code : QString(run.answered).split(' ', Qt::SkipEmptyParts))
+            sightings << sighting(code);
         Inventory inventory(path);
         RecordedRun recorded;
         at = at.addSecs(10);
