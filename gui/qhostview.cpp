@@ -32,6 +32,8 @@ constexpr int LISTING_MS = 50;
 constexpr int SCREENFUL = 100;
 // The pause after rows joined the list, for that layout and repaint.
 constexpr int LISTING_PAUSE_MS = 20;
+// Rows joining the list at once join this many at a time (see insertRows).
+constexpr qsizetype JOINING_SLICE = 256;
 
 QString mac_key(const ether_addr &mac)
 {
@@ -274,15 +276,20 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
 {
     if (added->isEmpty())
         return;
-    addTopLevelItems(*added);
-    sinceRedrawn.start();
-    for (QTreeWidgetItem *row : *added) {
-        // Looked up now, near the end of the list, a row remembers its place;
-        // a first lookup later, as hiding it makes, searches the whole list.
-        indexFromItem(row);
-        applyFilter(static_cast<HostItem *>(row));
-        widenFirmwareColumn(row);
+    // Looked up right after it joined, a row remembers its place; a first
+    // lookup later, as hiding it makes, searches the whole list. A lookup
+    // searches from the list's end, so rows join a slice at a time: with
+    // thousands at once, looking each up would take long.
+    for (qsizetype first = 0; first < added->size(); first += JOINING_SLICE) {
+        const QList<QTreeWidgetItem *> slice = added->mid(first, JOINING_SLICE);
+        addTopLevelItems(slice);
+        for (QTreeWidgetItem *row : slice) {
+            indexFromItem(row);
+            applyFilter(static_cast<HostItem *>(row));
+            widenFirmwareColumn(row);
+        }
     }
+    sinceRedrawn.start();
     added->clear();
 }
 
