@@ -126,10 +126,12 @@ void QHostView::takeFound(const QList<FoundDevice> &devices)
         queueStep(device);
 }
 
-void QHostView::takeRecorded(const QList<RememberedDevice> &devices)
+// Queued whole: thousands of devices queued one by one would hold up the
+// window for milliseconds.
+void QHostView::takeRecorded(QList<RememberedDevice> devices)
 {
-    for (const RememberedDevice &device : devices)
-        queueStep(device);
+    if (!devices.isEmpty())
+        queueStep(Recorded{std::move(devices)});
 }
 
 void QHostView::queueStep(RunStep step)
@@ -154,12 +156,17 @@ void QHostView::takeSteps()
         delete discarded.takeLast();
     bool ended = false;
     while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
+        if (auto *recorded = std::get_if<Recorded>(&steps.front())) {
+            const RememberedDevice &device = recorded->devices.at(recorded->next++);
+            repaintDue = recall(device, &unlisted) || repaintDue;
+            if (recorded->next == recorded->devices.size())
+                steps.pop_front();
+            continue;
+        }
         RunStep step = std::move(steps.front());
         steps.pop_front();
         if (const auto *found = std::get_if<FoundDevice>(&step)) {
             place(*found, &unlisted);
-        } else if (const auto *remembered = std::get_if<RememberedDevice>(&step)) {
-            repaintDue = recall(*remembered, &unlisted) || repaintDue;
         } else {
             insertRows(&unlisted);
             if (std::holds_alternative<RunStarted>(step))
