@@ -123,7 +123,10 @@ void HostUpdateThread::record(const QList<Sighting> &seen)
         return;
     }
     QMetaObject::invokeMethod(
-        list, [list = list, devices = std::move(recorded.devices)] { list->takeRecorded(devices); },
+        list,
+        [list = list, devices = std::move(recorded.devices)]() mutable {
+            list->takeRecorded(std::move(devices));
+        },
         Qt::QueuedConnection);
 }
 

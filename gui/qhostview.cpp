@@ -32,6 +32,8 @@ constexpr int LISTING_MS = 50;
 constexpr int SCREENFUL = 100;
 // The pause after rows joined the list, for that layout and repaint.
 constexpr int LISTING_PAUSE_MS = 20;
+// Rows joining the list at once join this many at a time (see insertRows).
+constexpr qsizetype JOINING_SLICE = 256;
 
 QString mac_key(const ether_addr &mac)
 {
@@ -124,10 +126,12 @@ void QHostView::takeFound(const QList<FoundDevice> &devices)
         queueStep(device);
 }
 
-void QHostView::takeRecorded(const QList<RememberedDevice> &devices)
+// Queued whole: thousands of devices queued one by one would hold up the
+// window for milliseconds.
+void QHostView::takeRecorded(QList<RememberedDevice> devices)
 {
-    for (const RememberedDevice &device : devices)
-        queueStep(device);
+    if (!devices.isEmpty())
+        queueStep(Recorded{std::move(devices)});
 }
 
 void QHostView::queueStep(RunStep step)
@@ -152,12 +156,17 @@ void QHostView::takeSteps()
         delete discarded.takeLast();
     bool ended = false;
     while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
+        if (auto *recorded = std::get_if<Recorded>(&steps.front())) {
+            const RememberedDevice &device = recorded->devices.at(recorded->next++);
+            repaintDue = recall(device, &unlisted) || repaintDue;
+            if (recorded->next == recorded->devices.size())
+                steps.pop_front();
+            continue;
+        }
         RunStep step = std::move(steps.front());
         steps.pop_front();
         if (const auto *found = std::get_if<FoundDevice>(&step)) {
             place(*found, &unlisted);
-        } else if (const auto *remembered = std::get_if<RememberedDevice>(&step)) {
-            repaintDue = recall(*remembered, &unlisted) || repaintDue;
         } else {
             insertRows(&unlisted);
             if (std::holds_alternative<RunStarted>(step))
@@ -274,15 +283,20 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
 {
     if (added->isEmpty())
         return;
-    addTopLevelItems(*added);
-    sinceRedrawn.start();
-    for (QTreeWidgetItem *row : *added) {
-        // Looked up now, near the end of the list, a row remembers its place;
-        // a first lookup later, as hiding it makes, searches the whole list.
-        indexFromItem(row);
-        applyFilter(static_cast<HostItem *>(row));
-        widenFirmwareColumn(row);
+    // Looked up right after it joined, a row remembers its place; a first
+    // lookup later, as hiding it makes, searches the whole list. A lookup
+    // searches from the list's end, so rows join a slice at a time: with
+    // thousands at once, looking each up would take long.
+    for (qsizetype first = 0; first < added->size(); first += JOINING_SLICE) {
+        const QList<QTreeWidgetItem *> slice = added->mid(first, JOINING_SLICE);
+        addTopLevelItems(slice);
+        for (QTreeWidgetItem *row : slice) {
+            indexFromItem(row);
+            applyFilter(static_cast<HostItem *>(row));
+            widenFirmwareColumn(row);
+        }
     }
+    sinceRedrawn.start();
     added->clear();
 }
 

@@ -51,7 +51,7 @@ class QHostView : public QTreeWidget
     // What a run hands over from its worker, in order: devices as they
     // answer, then the inventory's view of every device it remembers.
     void takeFound(const QList<FoundDevice> &devices);
-    void takeRecorded(const QList<RememberedDevice> &devices);
+    void takeRecorded(QList<RememberedDevice> devices);
 
   public slots:
     void refresh();
@@ -87,7 +87,13 @@ class QHostView : public QTreeWidget
     };
     struct RunEnded {
     };
-    using RunStep = std::variant<RunStarted, FoundDevice, RememberedDevice, RunEnded>;
+    // The inventory's devices stay in the list it handed over, taken from
+    // there one at a time.
+    struct Recorded {
+        QList<RememberedDevice> devices;
+        qsizetype next = 0;
+    };
+    using RunStep = std::variant<RunStarted, FoundDevice, Recorded, RunEnded>;
 
     void startRun(const SetupRequest *request, bool clears);
     void startWorker();
