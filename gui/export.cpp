@@ -2,7 +2,7 @@
 #include "export.h"
 #include "hostitem.h"
 #include "qhostview.h"
-#include "text.h"
+#include "sighting.h"
 
 #include <QStringList>
 #include <iterator>
@@ -31,10 +31,8 @@ Record fields(const HostItem *row)
     if (row == nullptr)
         return record;
     QStringList conflicts;
-    for (const ether_addr &mac : row->conflictMacs()) {
-        char text[MAC_TEXT_SIZE];
-        conflicts << QString::fromLatin1(format_mac(mac, MacForm::Padded, text));
-    }
+    for (const ether_addr &mac : row->conflictMacs())
+        conflicts << mac_key(mac);
     const QString texts[] = {row->text(QHostView::Ip),
                              row->text(QHostView::Netmask),
                              row->macKey(),

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostitem.h"
 #include "qhostview.h"
+#include "sighting.h"
 #include "text.h"
 #include "vendors.h"
 
@@ -13,10 +14,10 @@
 namespace
 {
 
-QString mac_text(const ether_addr &mac, MacForm form = MacForm::Short)
+QString mac_text(const ether_addr &mac)
 {
     char text[MAC_TEXT_SIZE];
-    return QString::fromLatin1(format_mac(mac, form, text));
+    return QString::fromLatin1(format_mac(mac, MacForm::Short, text));
 }
 
 QString address_text(const in_addr &address)
@@ -115,7 +116,7 @@ HostItem::HostItem(const RememberedDevice &device)
 
 QString HostItem::macKey() const
 {
-    return mac_text(mac_, MacForm::Padded);
+    return mac_key(mac_);
 }
 
 QString HostItem::interfaceName() const

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostupdatethread.h"
 #include "qhostview.h"
-#include "text.h"
+#include "sighting.h"
 #include "trace.h"
 #include "vendors.h"
 
 #include <QElapsedTimer>
 #include <arpa/inet.h>
-#include <cstring>
 #include <utility>
 
 namespace
@@ -17,25 +16,6 @@ namespace
 // receiving, before they go to the list together: thousands of devices
 // answering at once make a few dozen calls instead of thousands.
 constexpr int BATCH_MS = 10;
-
-QString latin1_text(const char *field, size_t size)
-{
-    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, size)));
-}
-
-Sighting sighting(const DiscoveredDevice &device)
-{
-    char mac[MAC_TEXT_SIZE];
-    char address[INET_ADDRSTRLEN];
-    char netmask[INET_ADDRSTRLEN];
-    const DiscoverEntry &entry = device.entry;
-    return {QString::fromLatin1(format_mac(entry.mac, MacForm::Padded, mac)),
-            QString::fromLatin1(format_ipv4(entry.ipaddr, address)),
-            QString::fromLatin1(format_ipv4(entry.netmask, netmask)),
-            latin1_text(entry.hostname, sizeof(entry.hostname)),
-            latin1_text(entry.firmware, sizeof(entry.firmware)),
-            QString::fromLatin1(device.where.name)};
-}
 
 // Queues the devices a run finds on the list in batches; the run stops when
 // the thread it runs on is asked to.
@@ -49,7 +29,7 @@ class ListSink : public DiscoverSink
     {
         batch.append({device, vendorForMac(device.entry.mac)});
         if (seen != nullptr)
-            seen->append(sighting(device));
+            seen->append(sighting_of(device.entry, device.where.name));
         if (sincePost.hasExpired(BATCH_MS))
             post();
     }

@@ -2,6 +2,7 @@
 #include "qhostview.h"
 #include "hostitem.h"
 #include "installdialog.h"
+#include "sighting.h"
 #include "text.h"
 #include "trace.h"
 #include "vendors.h"
@@ -34,12 +35,6 @@ constexpr int SCREENFUL = 100;
 constexpr int LISTING_PAUSE_MS = 20;
 // Rows joining the list at once join this many at a time (see insertRows).
 constexpr qsizetype JOINING_SLICE = 256;
-
-QString mac_key(const ether_addr &mac)
-{
-    char text[MAC_TEXT_SIZE];
-    return QString::fromLatin1(format_mac(mac, MacForm::Padded, text));
-}
 
 } // namespace
 

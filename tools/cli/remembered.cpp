@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remembered.h"
 
+#include "sighting.h"
 #include "values.h"
 
 #include <QHash>
@@ -18,15 +19,9 @@ std::unique_ptr<Inventory> open_inventory(const CliCommand &command)
 bool remember_run(Inventory *inventory, const QDateTime &at, std::vector<DeviceRow> *rows,
                   RecordedRun *run)
 {
-    // A device's texts are bytes, kept as the Latin-1 characters they are.
     QList<Sighting> sightings;
     for (const DeviceRow &row : *rows)
-        sightings.append({QString::fromStdString(mac_text(row.entry.mac)),
-                          QString::fromStdString(ipv4_text(row.entry.ipaddr)),
-                          QString::fromStdString(ipv4_text(row.entry.netmask)),
-                          QString::fromLatin1(row.entry.hostname),
-                          QString::fromLatin1(row.entry.firmware),
-                          QString::fromLatin1(row.interface.data(), row.interface.size())});
+        sightings.append(sighting_of(row.entry, row.interface.c_str()));
     RecordedRun recorded;
     if (!inventory->recordRun(sightings, at, &recorded)) {
         print_cli_error("the run could not be recorded in " + inventory->path().toStdString() +
