@@ -8,8 +8,8 @@
 #include "vendors.h"
 
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QUrl>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -24,8 +25,9 @@ namespace
 {
 
 // How long the list takes what a run hands over in one go before it lets the
-// window draw and handle input again.
-constexpr int STEP_BUDGET_MS = 2;
+// window draw and handle input again; counted in nanoseconds, as whole
+// milliseconds would let it run up to one more.
+constexpr std::chrono::milliseconds STEP_BUDGET{2};
 // Each time rows join the list, the list lays out every row and repaints:
 // new rows join at most this often, the first screenful at once; rows
 // whose state changed are repainted as often.
@@ -145,12 +147,11 @@ void QHostView::takeSteps()
         stepTimer.start(LISTING_PAUSE_MS);
         return;
     }
-    QElapsedTimer spent;
-    spent.start();
-    while (!discarded.isEmpty() && !spent.hasExpired(STEP_BUDGET_MS))
+    const QDeadlineTimer budget(STEP_BUDGET, Qt::PreciseTimer);
+    while (!discarded.isEmpty() && !budget.hasExpired())
         delete discarded.takeLast();
     bool ended = false;
-    while (!steps.empty() && !ended && !spent.hasExpired(STEP_BUDGET_MS)) {
+    while (!steps.empty() && !ended && !budget.hasExpired()) {
         if (auto *recorded = std::get_if<Recorded>(&steps.front())) {
             const RememberedDevice &device = recorded->devices.at(recorded->next++);
             repaintDue = recall(device, &unlisted) || repaintDue;
