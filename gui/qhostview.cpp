@@ -153,7 +153,7 @@ void QHostView::takeSteps()
     bool ended = false;
     while (!steps.empty() && !ended && !budget.hasExpired()) {
         if (auto *recorded = std::get_if<Recorded>(&steps.front())) {
-            const RememberedDevice &device = recorded->devices.at(recorded->next++);
+            const RememberedDevice device = std::move(recorded->devices[recorded->next++]);
             repaintDue = recall(device, &unlisted) || repaintDue;
             if (recorded->next == recorded->devices.size())
                 steps.pop_front();

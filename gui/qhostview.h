@@ -88,7 +88,8 @@ class QHostView : public QTreeWidget
     struct RunEnded {
     };
     // The inventory's devices stay in the list it handed over, taken from
-    // there one at a time.
+    // there one at a time; each leaves it as it is taken, so that dropping
+    // the list of thousands at the end frees no more than its own block.
     struct Recorded {
         QList<RememberedDevice> devices;
         qsizetype next = 0;
