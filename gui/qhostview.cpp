@@ -148,6 +148,7 @@ void QHostView::takeSteps()
         return;
     }
     const QDeadlineTimer budget(STEP_BUDGET, Qt::PreciseTimer);
+    discardedIndex.clear();
     while (!discarded.isEmpty() && !budget.hasExpired())
         delete discarded.takeLast();
     bool ended = false;
@@ -330,11 +331,12 @@ void QHostView::widenFirmwareColumn(QTreeWidgetItem *item)
 }
 
 // The rows leave the list at once and are deleted a few milliseconds' worth
-// at a time: thousands of them take a while.
+// at a time: thousands of them take a while. Taking them out takes a few
+// milliseconds itself, so their index by MAC is dropped in the next go.
 void QHostView::purge_items()
 {
     qDeleteAll(std::exchange(unlisted, {}));
-    rowsOfMac.clear();
+    discardedIndex = std::exchange(rowsOfMac, {});
     rowsByAddress.clear();
     rowsByMac.clear();
     discarded += invisibleRootItem()->takeChildren();

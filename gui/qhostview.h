@@ -145,8 +145,9 @@ class QHostView : public QTreeWidget
     std::deque<RunStep> steps;
     QTimer stepTimer;
     QList<QTreeWidgetItem *> unlisted;
-    // Rows out of the list, still to be deleted.
+    // Rows out of the list, still to be deleted, and the index of them by MAC.
     QList<QTreeWidgetItem *> discarded;
+    QMultiHash<QString, HostItem *> discardedIndex;
     bool repaintDue = false;
     QElapsedTimer sinceRedrawn;
     // Every row under its MAC (as the inventory writes it); the rows listed
