@@ -138,21 +138,21 @@ void QHostView::queueStep(RunStep step)
         stepTimer.start(0);
 }
 
-// Rows join the list in a go of their own, and the rows whose state changed
+// Rows join the list in goes of their own, and the rows whose state changed
 // are repainted together, as often as rows join.
 void QHostView::takeSteps()
 {
+    const QDeadlineTimer budget(STEP_BUDGET, Qt::PreciseTimer);
     if (!unlisted.isEmpty() && sinceRedrawn.hasExpired(LISTING_MS)) {
-        insertRows(&unlisted);
-        stepTimer.start(LISTING_PAUSE_MS);
+        insertRows(&unlisted, budget);
+        stepTimer.start(unlisted.isEmpty() ? LISTING_PAUSE_MS : 0);
         return;
     }
-    const QDeadlineTimer budget(STEP_BUDGET, Qt::PreciseTimer);
     discardedIndex.clear();
     while (!discarded.isEmpty() && !budget.hasExpired())
         delete discarded.takeLast();
     bool ended = false;
-    while (!steps.empty() && !ended && !budget.hasExpired()) {
+    for (int taken = 0; !steps.empty() && !ended && !budget.hasExpired(); ++taken) {
         if (auto *recorded = std::get_if<Recorded>(&steps.front())) {
             const RememberedDevice device = std::move(recorded->devices[recorded->next++]);
             repaintDue = recall(device, &unlisted) || repaintDue;
@@ -160,21 +160,26 @@ void QHostView::takeSteps()
                 steps.pop_front();
             continue;
         }
+        // A run's start and end touch every row: each takes a go of its
+        // own, once the rows before it have joined.
+        const bool device = std::holds_alternative<FoundDevice>(steps.front());
+        if (!device && (taken > 0 || !unlisted.isEmpty()))
+            break;
         RunStep step = std::move(steps.front());
         steps.pop_front();
-        if (const auto *found = std::get_if<FoundDevice>(&step)) {
+        if (const auto *found = std::get_if<FoundDevice>(&step))
             place(*found, &unlisted);
-        } else {
-            insertRows(&unlisted);
-            if (std::holds_alternative<RunStarted>(step))
-                beginListing();
-            else
-                ended = true;
-        }
+        else if (std::holds_alternative<RunStarted>(step))
+            beginListing();
+        else
+            ended = true;
     }
-    // The first screenful, and the last rows, at once.
-    if (topLevelItemCount() < SCREENFUL || steps.empty())
+    // The first screenful at once; the rows a run's start or end waits for,
+    // and the last rows, as the budget allows.
+    if (topLevelItemCount() < SCREENFUL)
         insertRows(&unlisted);
+    else if (steps.empty() || !std::holds_alternative<FoundDevice>(steps.front()))
+        insertRows(&unlisted, budget);
     if (repaintDue && (steps.empty() || sinceRedrawn.hasExpired(LISTING_MS))) {
         viewport()->update();
         repaintDue = false;
@@ -276,7 +281,8 @@ HostItem *QHostView::newRow(HostItem *row, const QString &mac, QList<QTreeWidget
     return row;
 }
 
-void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
+// Joins the rows a slice at a time until deadline, leaving the rest in added.
+void QHostView::insertRows(QList<QTreeWidgetItem *> *added, const QDeadlineTimer &deadline)
 {
     if (added->isEmpty())
         return;
@@ -284,17 +290,20 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added)
     // lookup later, as hiding it makes, searches the whole list. A lookup
     // searches from the list's end, so rows join a slice at a time: with
     // thousands at once, looking each up would take long.
-    for (qsizetype first = 0; first < added->size(); first += JOINING_SLICE) {
-        const QList<QTreeWidgetItem *> slice = added->mid(first, JOINING_SLICE);
+    qsizetype joined = 0;
+    while (joined < added->size() && !deadline.hasExpired()) {
+        const QList<QTreeWidgetItem *> slice = added->mid(joined, JOINING_SLICE);
         addTopLevelItems(slice);
         for (QTreeWidgetItem *row : slice) {
             indexFromItem(row);
             applyFilter(static_cast<HostItem *>(row));
             widenFirmwareColumn(row);
         }
+        joined += slice.size();
     }
-    sinceRedrawn.start();
-    added->clear();
+    added->remove(0, joined);
+    if (added->isEmpty())
+        sinceRedrawn.start();
 }
 
 // The rows of the list that did not answer a whole run are absent, and the

@@ -9,6 +9,7 @@
 #include "inventory.h"
 #include "setuprequest.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -106,7 +107,8 @@ class QHostView : public QTreeWidget
     bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
     // Files row under mac (as the inventory writes it) to join the list.
     HostItem *newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added);
-    void insertRows(QList<QTreeWidgetItem *> *added);
+    void insertRows(QList<QTreeWidgetItem *> *added,
+                    const QDeadlineTimer &deadline = QDeadlineTimer(QDeadlineTimer::Forever));
     void finishRun();
     void endRun();
     bool filteredOut(const HostItem *row) const;
