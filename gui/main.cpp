@@ -25,6 +25,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption noInventory("no-inventory",
                                          QObject::tr("Remembers no devices between runs."));
     parser.addOptions({database, noInventory});
+    // Bad usage ends with one line and status 2, as with devscout-cli;
+    // process() then answers --help and --help-all.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "devscout: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
     parser.process(app);
     if (parser.isSet(database) && parser.isSet(noInventory)) {
         std::fprintf(stderr, "devscout: --database and --no-inventory exclude each other\n");

@@ -9,6 +9,7 @@
 #include "inventory.h"
 #include "setuprequest.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -88,7 +89,8 @@ class QHostView : public QTreeWidget
     struct RunEnded {
     };
     // The inventory's devices stay in the list it handed over, taken from
-    // there one at a time.
+    // there one at a time; each leaves it as it is taken, so that dropping
+    // the list of thousands at the end frees no more than its own block.
     struct Recorded {
         QList<RememberedDevice> devices;
         qsizetype next = 0;
@@ -105,7 +107,8 @@ class QHostView : public QTreeWidget
     bool recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added);
     // Files row under mac (as the inventory writes it) to join the list.
     HostItem *newRow(HostItem *row, const QString &mac, QList<QTreeWidgetItem *> *added);
-    void insertRows(QList<QTreeWidgetItem *> *added);
+    void insertRows(QList<QTreeWidgetItem *> *added,
+                    const QDeadlineTimer &deadline = QDeadlineTimer(QDeadlineTimer::Forever));
     void finishRun();
     void endRun();
     bool filteredOut(const HostItem *row) const;
@@ -144,8 +147,9 @@ class QHostView : public QTreeWidget
     std::deque<RunStep> steps;
     QTimer stepTimer;
     QList<QTreeWidgetItem *> unlisted;
-    // Rows out of the list, still to be deleted.
+    // Rows out of the list, still to be deleted, and the index of them by MAC.
     QList<QTreeWidgetItem *> discarded;
+    QMultiHash<QString, HostItem *> discardedIndex;
     bool repaintDue = false;
     QElapsedTimer sinceRedrawn;
     // Every row under its MAC (as the inventory writes it); the rows listed

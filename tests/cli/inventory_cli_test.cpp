@@ -167,7 +167,8 @@ TEST_F(InventoryCliTest, DiscoverAndInventoryShowWhatChanged)
 }
 
 // The device that answers first, then the one that changes, then the one
-// that missed two runs; and exit status 0 on SIGTERM.
+// that missed two runs; and exit status 0 on SIGTERM. That loopback cannot
+// broadcast is said once, not at every run.
 TEST_F(InventoryCliTest, WatchPrintsALinePerEvent)
 {
     ASSERT_TRUE(restart_sim({A, B}));
@@ -189,6 +190,10 @@ TEST_F(InventoryCliTest, WatchPrintsALinePerEvent)
     }
     EXPECT_EQ(events.join(", "),
               "appeared 01, appeared 02, changed 01 address 127.2.0.1>198.18.0.7, gone 02");
+    std::ostringstream err;
+    err << std::ifstream(path("err")).rdbuf();
+    EXPECT_EQ(QString::fromStdString(err.str()).count("no interface that can broadcast"), 1)
+        << err.str();
 }
 
 // A signal ends the wait between runs at once, not when the wait is over.

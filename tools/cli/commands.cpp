@@ -13,19 +13,22 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
 
 // The local addresses the discovery sockets bind to: from --interface or
 // --bind, or every interface when neither is given, saying so when none can
-// broadcast and the wildcard stands in. False after printing which argument
-// names nothing on this machine.
-bool select_interfaces(const CliCommand &command, std::vector<DiscoverInterface> *out)
+// broadcast and the wildcard stands in (once, with fallbackSaid). False after
+// printing which argument names nothing on this machine.
+bool select_interfaces(const CliCommand &command, std::vector<DiscoverInterface> *out,
+                       bool *fallbackSaid)
 {
     if (command.interface_name.empty() && command.bind.empty()) {
         *out = default_discover_interfaces();
-        if (out->size() == 1 && is_wildcard(out->front()))
+        const bool fallback = out->size() == 1 && is_wildcard(out->front());
+        if (fallback && (fallbackSaid == nullptr || !std::exchange(*fallbackSaid, true)))
             print_cli_error(
                 "no interface that can broadcast; asking through the default route only");
         return true;
@@ -241,10 +244,10 @@ void RowCollector::found(const DiscoveredDevice &device)
     row.vendor = vendorForMac(device.entry.mac).toStdString();
 }
 
-int run_discovery(const CliCommand &command, DiscoverSink *sink)
+int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid)
 {
     std::vector<DiscoverInterface> interfaces;
-    if (!select_interfaces(command, &interfaces))
+    if (!select_interfaces(command, &interfaces, fallbackSaid))
         return STATUS_USAGE;
     if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), sink,
                      command.max_run_ms) < 0) {

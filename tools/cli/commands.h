@@ -17,8 +17,10 @@ class RowCollector : public DiscoverSink
 };
 
 // One whole discovery run on the command's interfaces: STATUS_OK, or how the
-// program ends after a line that says why it could not run.
-int run_discovery(const CliCommand &command, DiscoverSink *sink);
+// program ends after a line that says why it could not run. The line that no
+// interface can broadcast is said only while *fallbackSaid, when given, is
+// false, which it then becomes.
+int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid = nullptr);
 
 // Runs the command and returns the exit status.
 int run_command(const CliCommand &command);

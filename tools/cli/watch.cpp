@@ -70,9 +70,11 @@ int run_watch(const CliCommand &command)
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // That no interface can broadcast is said once, not at every run.
+    bool fallbackSaid = false;
     while (signalled == 0) {
         WatchedRun watched;
-        if (const int status = run_discovery(command, &watched); status != STATUS_OK)
+        if (const int status = run_discovery(command, &watched, &fallbackSaid); status != STATUS_OK)
             return status;
         // A run cut short would make the devices yet to answer look absent.
         if (signalled != 0)
