@@ -38,6 +38,11 @@ struct SimDevice {
     int delay_ms;   // before each reply; the upper bound when random
     int repeat_ms;  // 0, or the period at which each reply is sent again
     uint32_t flood; // junk datagrams sent ahead of each discover reply
+    // What a complete upload changes: the firmware text it reports from then
+    // on (empty: unchanged), and whether it stops answering discovery, as a
+    // device that never comes back from its restart.
+    char firmware_after_install[TEXT_FIELD_LEN];
+    bool gone_after_install;
     bool random_delay;
     bool answered; // for Answer::First: the session last answered
     unsigned char answered_session[2];

@@ -165,5 +165,13 @@ void InstallService::log_upload(const Upload &upload, const char *status)
 void InstallService::finish(int device, const Upload &upload, const char *status)
 {
     log_upload(upload, status);
+    SimDevice &d = (*devices_)[device];
+    if (std::strcmp(status, "complete") == 0) {
+        if (d.firmware_after_install[0] != '\0')
+            std::memcpy(d.attributes.firmware, d.firmware_after_install,
+                        sizeof(d.attributes.firmware));
+        if (d.gone_after_install)
+            d.answer = Answer::None;
+    }
     uploads_.erase(device); // closes the connection and the listener
 }
