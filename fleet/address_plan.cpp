@@ -14,6 +14,7 @@
 namespace
 {
 
+// By bit, as the enumeration orders them.
 const char *const PROBLEM_TEXTS[PLAN_PROBLEM_KINDS] = {
     "address taken",
     "outside the interface's subnet",
@@ -24,6 +25,18 @@ const char *const PROBLEM_TEXTS[PLAN_PROBLEM_KINDS] = {
     "netmask no device can take",
     "past the subnet's end",
 };
+const char *const PROBLEM_KEYS[PLAN_PROBLEM_KINDS] = {
+    "address-taken", "outside-subnet", "duplicate",   "not-found",
+    "ambiguous",     "bad-address",    "bad-netmask", "past-subnet-end",
+};
+
+const char *problem_entry(const char *const table[PLAN_PROBLEM_KINDS], unsigned problem)
+{
+    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i)
+        if (problem == 1u << i)
+            return table[i];
+    return nullptr;
+}
 
 // A plan file larger than this is no plan: 16 MiB hold over 300,000 rows.
 constexpr long MAX_PLAN_BYTES = 16L << 20;
@@ -140,10 +153,12 @@ const LocateResult *result_for(const std::vector<LocateResult> &located, const e
 
 const char *plan_problem_text(unsigned problem)
 {
-    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i)
-        if (problem == 1u << i)
-            return PROBLEM_TEXTS[i];
-    return nullptr;
+    return problem_entry(PROBLEM_TEXTS, problem);
+}
+
+const char *plan_problem_key(unsigned problem)
+{
+    return problem_entry(PROBLEM_KEYS, problem);
 }
 
 const char *plan_problems_text(unsigned problems, char *out, size_t size)
