@@ -64,9 +64,15 @@ bool equals(Span span, const char *word)
     return span.length == std::strlen(word) && strncasecmp(span.text, word, span.length) == 0;
 }
 
+// A control byte shows as '?', so an error stays one line.
 std::string quoted(Span span)
 {
-    return "'" + std::string(span.text, span.length) + "'";
+    std::string out = "'";
+    for (size_t i = 0; i < span.length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(span.text[i]);
+        out += byte < 0x20 || byte == 0x7f ? '?' : static_cast<char>(byte);
+    }
+    return out + "'";
 }
 
 bool parse_address(Span span, in_addr *out)
