@@ -23,6 +23,7 @@ namespace
 struct ArgumentSyntax {
     const char *name;
     const char *description;
+    const char *usage = nullptr; // in the usage line when not just the name
 };
 
 struct CommandSyntax {
@@ -48,7 +49,7 @@ const CommandSyntax COMMANDS[] = {
     {"install",
      CommandKind::Install,
      "Uploads a firmware image to the device with this MAC address, or to each of several.",
-     {{"MAC", "The device's MAC address; several for many devices at once."},
+     {{"MAC", "The device's MAC address; several for many devices at once.", "MAC [MAC...]"},
       {"IMAGE", "The image file to upload."}}},
     {"inventory",
      CommandKind::Inventory,
@@ -341,7 +342,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         parser.clearPositionalArguments();
         parser.addPositionalArgument(syntax->name, syntax->description, syntax->name);
         for (const ArgumentSyntax &argument : syntax->arguments)
-            parser.addPositionalArgument(argument.name, argument.description);
+            parser.addPositionalArgument(argument.name, argument.description,
+                                         argument.usage != nullptr ? argument.usage
+                                                                   : argument.name);
         if (syntax->kind == CommandKind::Discover || syntax->kind == CommandKind::Inventory)
             parser.addOptions({json_option, csv_option});
         if (syntax->kind == CommandKind::Discover)
