@@ -115,8 +115,7 @@ struct InstallRun {
 
 const InstallRun INSTALL_RUNS[] = {
     {"--parallel 4 --verify 4 --json", 4},
-    {"--parallel 4 --verify 4", 4},
-    {"--parallel 1", 1},
+    {"--parallel 1 --verify 4", 1},
 };
 
 class FleetInstall : public CliTest
@@ -184,8 +183,9 @@ TEST_P(FleetInstall, EachDeviceGetsItsOutcome)
 INSTANTIATE_TEST_SUITE_P(Runs, FleetInstall, testing::Range<size_t>(0, std::size(INSTALL_RUNS)));
 
 // Two devices at one factory address, one at none, one holding 198.18.0.30,
-// and two answering with one MAC; their replies come from 198.18.0.0/24,
-// which loopback holds in the test's namespace.
+// two answering with one MAC, one that refuses and one that is not heard
+// after its setup; their replies come from 198.18.0.0/24, which loopback
+// holds in the test's namespace.
 const std::vector<std::string> SETUP_FLEET = {
     "addr=198.18.0.101,mac=02:aa:00:00:00:01,ip=192.168.1.1",
     "addr=198.18.0.102,mac=02:aa:00:00:00:02,ip=192.168.1.1",
@@ -193,6 +193,8 @@ const std::vector<std::string> SETUP_FLEET = {
     "addr=198.18.0.104,mac=02:aa:00:00:00:04,ip=198.18.0.30",
     "addr=198.18.0.105,mac=02:aa:00:00:00:05",
     "addr=198.18.0.106,mac=02:aa:00:00:00:05",
+    "addr=198.18.0.107,mac=02:aa:00:00:00:06,setup=1",
+    "addr=198.18.0.108,mac=02:aa:00:00:00:07,after-setup=gone",
 };
 
 struct SetupCase {
@@ -207,17 +209,23 @@ struct SetupCase {
 };
 
 const SetupCase SETUP_CASES[] = {
+    // A failed row does not stop the rest, and a device is done only once
+    // it answers at its new address.
     {"setup --plan @plan",
      "mac,ip,netmask\n02:aa:00:00:00:01,198.18.0.20,255.255.255.0\n"
+     "02:aa:00:00:00:06,198.18.0.23,255.255.255.0\n02:aa:00:00:00:07,198.18.0.24,255.255.255.0\n"
      "02:aa:00:00:00:02,198.18.0.21,255.255.255.0\n# none yet\n"
      "02:aa:00:00:00:03,198.18.0.22,255.255.255.0,no\n",
-     0,
+     1,
      "02:aa:00:00:00:01 (192.168.1.1) \u2192 198.18.0.20 255.255.255.0: done\n"
+     "02:aa:00:00:00:06 (198.18.0.107) \u2192 198.18.0.23 255.255.255.0: refused: setup forbidden\n"
+     "02:aa:00:00:00:07 (198.18.0.108) \u2192 198.18.0.24 255.255.255.0: not moved: did not "
+     "answer afterwards\n"
      "02:aa:00:00:00:02 (192.168.1.1) \u2192 198.18.0.21 255.255.255.0: done\n"
      "02:aa:00:00:00:03 (0.0.0.0) \u2192 198.18.0.22 255.255.255.0: done\n",
      {},
      "",
-     3},
+     5},
     // 198.18.0.30 is held, so the count skips it.
     {"setup 02:aa:00:00:00:01 02:aa:00:00:00:02 02:aa:00:00:00:03 --from 198.18.0.29 "
      "255.255.255.0 --json",
