@@ -164,16 +164,12 @@ bool read_plan(CliCommand *command, int *exit_status)
     const int read = read_plan_file(command->plan_path.c_str(), &command->plan, &errors);
     for (const std::string &error : errors)
         print_cli_error("plan '" + command->plan_path + "': " + error);
+    if (read == 0 && !command->plan.empty())
+        return true;
+    print_cli_error("plan '" + command->plan_path + "' " +
+                    (read < 0 ? "not used" : "names no device") + "; nothing sent");
     *exit_status = STATUS_USAGE;
-    if (read < 0) {
-        print_cli_error("plan '" + command->plan_path + "' not used; nothing sent");
-        return false;
-    }
-    if (command->plan.empty()) {
-        print_cli_error("plan '" + command->plan_path + "' names no device; nothing sent");
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // setup MAC... --from FIRST_IP NETMASK: the netmask is the last value.
