@@ -237,6 +237,7 @@ TEST_F(FleetTest, VerifyTellsWhoCameBackAndWithWhichFirmware)
     VerifyOptions options{};
     options.interval_ms = 1000;
     options.deadline_ms = 2500;
+    options.first_ask_ms = 0;
     VerifyResult results[3];
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(verify_devices(&ANY, 1, before.data(), 3, &options, results), 2);
