@@ -57,6 +57,7 @@ static const CliCase CLI_CASES[] = {
     bad("setup 2:0:0:0:0:1 --from 198.18.0.255 255.255.255.0", "--from '198.18.0.255'"),
     bad("setup --from 198.18.0.10 255.255.255.0", "takes MAC [MAC...] NETMASK"),
     bad("setup --plan /nonexistent/plan.csv", "cannot read '/nonexistent/plan.csv'"),
+    bad("setup --plan @1", "1': line 1: expected mac,ip,netmask[,dhcp]"),
     bad("setup --plan @1 2:0:0:0:0:1", "takes no other values"),
     bad("setup --plan @1 --from 198.18.0.10", "exclude each other"),
     bad("setup 2:0:0:0:0:1 192.0.2.10 255.255.255.0 --dry-run", "--dry-run applies"),

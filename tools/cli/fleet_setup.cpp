@@ -123,13 +123,13 @@ struct Progress {
     const std::vector<PlanRow> *rows;
     bool lines;
     const BatchControl *stop;
-    bool finished; // a first signal came before the last row ended
+    bool reach_no_more; // a first signal came before the last row ended
 };
 
 void row_applied(void *context, int index, const ApplyResult &result)
 {
     Progress *progress = static_cast<Progress *>(context);
-    progress->finished = progress->stop->stop.load() != BATCH_RUN;
+    progress->reach_no_more = progress->stop->stop.load() != BATCH_RUN;
     if (!progress->lines)
         return;
     const PlanRow &row = (*progress->rows)[index];
@@ -142,7 +142,7 @@ void row_applied(void *context, int index, const ApplyResult &result)
 bool apply_stopped(void *context)
 {
     const Progress *progress = static_cast<const Progress *>(context);
-    return progress->finished || progress->stop->stop.load() == BATCH_ABORT;
+    return progress->reach_no_more || progress->stop->stop.load() == BATCH_ABORT;
 }
 
 } // namespace
