@@ -28,6 +28,8 @@ int list_local_addresses(std::vector<LocalAddress> *out)
         std::strncpy(local.where.name, ifa->ifa_name, sizeof(local.where.name) - 1);
         local.where.addr = reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr;
         local.flags = ifa->ifa_flags;
+        if (ifa->ifa_netmask != nullptr && ifa->ifa_netmask->sa_family == AF_INET)
+            local.netmask = reinterpret_cast<const sockaddr_in *>(ifa->ifa_netmask)->sin_addr;
         out->push_back(local);
         ++count;
     }

@@ -25,10 +25,11 @@ struct DiscoveredDevice {
 };
 
 // An IPv4 address of an interface that is up, with the interface's flags
-// (IFF_BROADCAST, IFF_LOOPBACK, ...).
+// (IFF_BROADCAST, IFF_LOOPBACK, ...) and the netmask of its subnet.
 struct LocalAddress {
     DiscoverInterface where;
     unsigned flags;
+    in_addr netmask;
 };
 
 // Appends every IPv4 address of an interface that is up to out; returns how

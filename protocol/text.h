@@ -14,5 +14,8 @@ enum class MacForm {
 constexpr size_t MAC_TEXT_SIZE = 18;
 
 const char *format_mac(const ether_addr &mac, MacForm form, char out[MAC_TEXT_SIZE]);
+// Six groups of one or two hexadecimal digits separated by colons, the
+// length bytes of text and nothing else; false leaves mac unusable.
+bool parse_mac_text(const char *text, size_t length, ether_addr *mac);
 // Dotted decimal.
 const char *format_ipv4(in_addr address, char out[INET_ADDRSTRLEN]);

@@ -4,40 +4,10 @@
 #include "text.h"
 
 #include <arpa/inet.h>
-#include <cstdint>
-
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool parse_mac(const std::string &text, ether_addr *mac)
 {
-    size_t pos = 0;
-    for (int i = 0; i < 6; ++i) {
-        if (i > 0) {
-            if (pos >= text.size() || text[pos] != ':')
-                return false;
-            ++pos;
-        }
-        int value = 0;
-        int digits = 0;
-        while (pos < text.size() && digits < 2 && hex_digit(text[pos]) >= 0) {
-            value = value * 16 + hex_digit(text[pos]);
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0)
-            return false;
-        mac->ether_addr_octet[i] = static_cast<uint8_t>(value);
-    }
-    return pos == text.size();
+    return parse_mac_text(text.data(), text.size(), mac);
 }
 
 bool parse_ipv4(const std::string &text, in_addr *addr)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "install_service.h"
 
+#include "reply_queue.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -165,5 +167,11 @@ void InstallService::log_upload(const Upload &upload, const char *status)
 void InstallService::finish(int device, const Upload &upload, const char *status)
 {
     log_upload(upload, status);
+    SimDevice &d = (*devices_)[device];
+    if (std::strcmp(status, "complete") == 0) {
+        d.restart_pending = true;
+        d.restart_at_ms = monotonic_ms() + d.restart_ms;
+        restart_when_due(&d, monotonic_ms());
+    }
     uploads_.erase(device); // closes the connection and the listener
 }

@@ -14,7 +14,10 @@
 class InstallService
 {
   public:
-    InstallService(int epoll_fd, EventLog *log) : epoll_fd_(epoll_fd), log_(log) {}
+    InstallService(int epoll_fd, EventLog *log, DeviceTable *devices)
+        : epoll_fd_(epoll_fd), log_(log), devices_(devices)
+    {
+    }
 
     // Readies the device's install port as its install-port= says, unless it
     // is ready already; false (with a line on stderr) when it cannot be. A
@@ -45,6 +48,7 @@ class InstallService
 
     int epoll_fd_;
     EventLog *log_;
+    DeviceTable *devices_;
     std::unordered_map<int, Upload> uploads_;
     std::unordered_map<int, Blackhole> blackholes_;
 };

@@ -109,7 +109,7 @@ int main(int argc, char **argv)
 
     FdGuard signals = termination_signals();
     FdGuard epoll_fd(epoll_create1(EPOLL_CLOEXEC));
-    InstallService installs(epoll_fd.get(), &log);
+    InstallService installs(epoll_fd.get(), &log, &devices);
     Responder responder(&devices, &log, &installs,
                         opts.seeded ? opts.seed : std::random_device{}());
     if (signals.get() < 0 || epoll_fd.get() < 0) {
