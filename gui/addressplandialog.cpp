@@ -95,6 +95,7 @@ AddressPlanDialog::AddressPlanDialog(QHostView *list, QWidget *parent) : QDialog
     auto *sources = new QGridLayout;
     layout->addLayout(sources);
     countButton = new QRadioButton(tr("Count from"), this);
+    countButton->setObjectName("countFrom");
     countButton->setChecked(true);
     sources->addWidget(countButton, 0, 0);
     firstEdit = new QLineEdit(this);
