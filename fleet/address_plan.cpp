@@ -14,6 +14,7 @@
 namespace
 {
 
+// By bit, as the enumeration orders them.
 const char *const PROBLEM_TEXTS[PLAN_PROBLEM_KINDS] = {
     "address taken",
     "outside the interface's subnet",
@@ -24,6 +25,18 @@ const char *const PROBLEM_TEXTS[PLAN_PROBLEM_KINDS] = {
     "netmask no device can take",
     "past the subnet's end",
 };
+const char *const PROBLEM_KEYS[PLAN_PROBLEM_KINDS] = {
+    "address-taken", "outside-subnet", "duplicate",   "not-found",
+    "ambiguous",     "bad-address",    "bad-netmask", "past-subnet-end",
+};
+
+const char *problem_entry(const char *const table[PLAN_PROBLEM_KINDS], unsigned problem)
+{
+    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i)
+        if (problem == 1u << i)
+            return table[i];
+    return nullptr;
+}
 
 // A plan file larger than this is no plan: 16 MiB hold over 300,000 rows.
 constexpr long MAX_PLAN_BYTES = 16L << 20;
@@ -51,9 +64,15 @@ bool equals(Span span, const char *word)
     return span.length == std::strlen(word) && strncasecmp(span.text, word, span.length) == 0;
 }
 
+// A control byte shows as '?', so an error stays one line.
 std::string quoted(Span span)
 {
-    return "'" + std::string(span.text, span.length) + "'";
+    std::string out = "'";
+    for (size_t i = 0; i < span.length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(span.text[i]);
+        out += byte < 0x20 || byte == 0x7f ? '?' : static_cast<char>(byte);
+    }
+    return out + "'";
 }
 
 bool parse_address(Span span, in_addr *out)
@@ -140,10 +159,12 @@ const LocateResult *result_for(const std::vector<LocateResult> &located, const e
 
 const char *plan_problem_text(unsigned problem)
 {
-    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i)
-        if (problem == 1u << i)
-            return PROBLEM_TEXTS[i];
-    return nullptr;
+    return problem_entry(PROBLEM_TEXTS, problem);
+}
+
+const char *plan_problem_key(unsigned problem)
+{
+    return problem_entry(PROBLEM_KEYS, problem);
 }
 
 const char *plan_problems_text(unsigned problems, char *out, size_t size)

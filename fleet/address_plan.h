@@ -27,6 +27,9 @@ constexpr int PLAN_PROBLEM_KINDS = 8;
 // A short phrase for one problem bit ("address taken", ...); null for
 // anything that is not exactly one known bit.
 const char *plan_problem_text(unsigned problem);
+// A word for one problem bit, for programs ("address-taken", ...); null as
+// above.
+const char *plan_problem_key(unsigned problem);
 // Every problem of a mask as "address taken, duplicate in the plan" into
 // out (size bytes, always terminated); returns out.
 const char *plan_problems_text(unsigned problems, char *out, size_t size);

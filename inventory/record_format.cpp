@@ -160,6 +160,13 @@ std::string format_table(const Record &header, const std::vector<Record> &record
 
 } // namespace
 
+std::string table_text(const std::string &text, FieldKind kind)
+{
+    std::string out;
+    append_text(out, text, kind, false);
+    return out;
+}
+
 void append_json_members(std::string &out, const Record &fields)
 {
     for (size_t f = 0; f < fields.size(); ++f) {
@@ -171,6 +178,8 @@ void append_json_members(std::string &out, const Record &fields)
             out += "null";
         else if (fields[f].kind == FieldKind::List)
             append_json_list(out, fields[f].text);
+        else if (fields[f].kind == FieldKind::Bare)
+            out += fields[f].text;
         else
             append_json_string(out, fields[f].text, fields[f].kind);
     }

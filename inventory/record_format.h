@@ -21,6 +21,7 @@ enum class FieldKind {
     Bytes, // a device's 8-bit text: each byte a Latin-1 character
     Text,  // UTF-8 already
     List,  // words separated by spaces, a JSON array
+    Bare,  // a number, true or false: as it is, unquoted in JSON
 };
 
 struct Field {
@@ -37,6 +38,8 @@ using Record = std::vector<Field>;
 // backslash is doubled; in JSON they are \u00XX.
 std::string format_records(const Record &header, const std::vector<Record> &records,
                            OutputFormat format);
+// One text as the table shows it: escaped, bytes as Latin-1 characters.
+std::string table_text(const std::string &text, FieldKind kind);
 // "key": value, ... of one JSON object, without the braces.
 void append_json_members(std::string &out, const Record &fields);
 // ISO 8601 in UTC to the second, e.g. 2026-12-07T03:22:32Z; empty for an

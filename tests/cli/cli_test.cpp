@@ -1,58 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-cli run as a program against simulated devices.
-#include "exchange_fixture.h"
-#include "fd_guard.h"
+#include "cli_fixture.h"
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-
-class CliTest : public ExchangeTest
-{
-  protected:
-    // "install MAC @1000" runs the command with the scratch file 1000 in
-    // place of @1000; seconds is how long it took.
-    ProgramResult cli(const std::string &command, double *seconds)
-    {
-        std::string line = CLI_BINARY;
-        std::istringstream words(command);
-        for (std::string word; words >> word;)
-            line += " '" + (word[0] == '@' ? path(word.substr(1)) : word) + "'";
-        const auto started = std::chrono::steady_clock::now();
-        const int status =
-            std::system((line + " </dev/null >" + path("out") + " 2>" + path("err")).c_str());
-        *seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        auto read = [this](const char *name) {
-            std::ostringstream text;
-            text << std::ifstream(path(name)).rdbuf();
-            return text.str();
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("out"), read("err")};
-    }
-
-    // The device's log lines up to a request of our own, sent now: the
-    // device handles datagrams in order, so these are all it got before.
-    std::string requests_so_far()
-    {
-        const unsigned char marker[2] = {0xfe, 0xed};
-        const in_addr any{};
-        FdGuard sock(set_discover_socket(&any));
-        if (send_discover(sock.get(), marker) < 0 || sim_.wait_for("discover session=feed").empty())
-            return "the marker request never reached the log";
-        std::string lines;
-        for (const std::string &line : sim_.lines_of("")) {
-            if (line.rfind("discover session=feed ", 0) == 0)
-                break;
-            lines += line.rfind("ready ", 0) == 0 ? "" : line + "\n";
-        }
-        return lines;
-    }
-};
 
 struct CliCase {
     const char *command;
@@ -93,6 +45,21 @@ static const CliCase CLI_CASES[] = {
     bad("discover --bind 127.9.9.9", "--bind '127.9.9.9'"),
     bad("--interface lo --bind 127.0.0.1 discover", "--bind"),
     bad("frobnicate", "unknown command 'frobnicate'"),
+    // Many devices: one bad value stops them all before anything is sent.
+    bad("install 2:0:0:0:0:1 zz @1", "MAC address 'zz'"),
+    bad("install 2:0:0:0:0:1 2:0:0:0:0:2 2:0:0:0:0:1 @1", "'2:0:0:0:0:1': given twice"),
+    bad("install 2:0:0:0:0:1 2:0:0:0:0:2 @fifo", "fifo': not a regular file"),
+    bad("install 2:0:0:0:0:1 @1 --parallel 0", "--parallel '0'"),
+    bad("install 2:0:0:0:0:1 @1 --parallel 33", "--parallel '33'"),
+    bad("install 2:0:0:0:0:1 2:0:0:0:0:2 @1 --address 127.0.0.1", "--address picks one"),
+    bad("install 2:0:0:0:0:1", "install takes MAC [MAC...] IMAGE"),
+    bad("setup 2:0:0:0:0:1 --from 198.18.0.10 255.0.255.0", "netmask '255.0.255.0'"),
+    bad("setup 2:0:0:0:0:1 --from 198.18.0.255 255.255.255.0", "--from '198.18.0.255'"),
+    bad("setup --from 198.18.0.10 255.255.255.0", "takes MAC [MAC...] NETMASK"),
+    bad("setup --plan /nonexistent/plan.csv", "cannot read '/nonexistent/plan.csv'"),
+    bad("setup --plan @1 2:0:0:0:0:1", "takes no other values"),
+    bad("setup --plan @1 --from 198.18.0.10", "exclude each other"),
+    bad("setup 2:0:0:0:0:1 192.0.2.10 255.255.255.0 --dry-run", "--dry-run applies"),
     bad("", "no command"),
     // What only a real run shows: stdout carries the list alone, in the order
     // the replies came, with a device's bytes escaped and cut at a NUL, and a

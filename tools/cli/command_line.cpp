@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "command_line.h"
 
+#include "batch_install.h"
 #include "checks.h"
 #include "values.h"
 
@@ -22,6 +23,7 @@ namespace
 struct ArgumentSyntax {
     const char *name;
     const char *description;
+    const char *usage = nullptr; // in the usage line when not just the name
 };
 
 struct CommandSyntax {
@@ -38,14 +40,17 @@ const CommandSyntax COMMANDS[] = {
      {}},
     {"setup",
      CommandKind::Setup,
-     "Gives the device with this MAC address a new IPv4 address and netmask.",
-     {{"MAC", "The device's MAC address, such as 02:00:00:00:00:01."},
-      {"IP", "Its new IPv4 address (0.0.0.0 with --dhcp: none)."},
+     "Gives the device with this MAC address a new IPv4 address and netmask; or many "
+     "devices an address each: setup MAC... --from FIRST_IP NETMASK counts up from FIRST_IP, "
+     "setup --plan FILE reads mac,ip,netmask[,dhcp] lines.",
+     {{"MAC", "The device's MAC address, such as 02:00:00:00:00:01 (with --from: several)."},
+      {"IP", "Its new IPv4 address (0.0.0.0 with --dhcp: none; not with --from)."},
       {"NETMASK", "Its new netmask (0.0.0.0 with --dhcp: none)."}}},
     {"install",
      CommandKind::Install,
-     "Uploads a firmware image to the device with this MAC address.",
-     {{"MAC", "The device's MAC address."}, {"IMAGE", "The image file to upload."}}},
+     "Uploads a firmware image to the device with this MAC address, or to each of several.",
+     {{"MAC", "The device's MAC address; several for many devices at once.", "MAC [MAC...]"},
+      {"IMAGE", "The image file to upload."}}},
     {"inventory",
      CommandKind::Inventory,
      "Lists the devices remembered from earlier discovery runs, with their state, name and "
@@ -86,19 +91,109 @@ constexpr int MAX_SECONDS = 2147483;
 static_assert(MAX_SECONDS <= INT32_MAX / 1000);
 constexpr char SECONDS_EXPECTED[] = "expected whole seconds from 1 to 2147483";
 
-bool read_seconds(const QString &text, int *ms)
+// Digits only, from least to most.
+bool read_whole_number(const QString &text, int least, int most, int *out)
 {
     bool ok = !text.isEmpty() && text.size() <= 7;
     for (QChar c : text)
         ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-    const int seconds = ok ? text.toInt() : 0;
-    if (seconds < 1 || seconds > MAX_SECONDS)
+    const int value = ok ? text.toInt() : 0;
+    if (!ok || value < least || value > most)
+        return false;
+    *out = value;
+    return true;
+}
+
+bool read_seconds(const QString &text, int *ms)
+{
+    int seconds = 0;
+    if (!read_whole_number(text, 1, MAX_SECONDS, &seconds))
         return false;
     *ms = seconds * 1000;
     return true;
 }
 
 constexpr char MAC_EXPECTED[] = "expected six hex bytes such as 02:00:00:00:00:01";
+constexpr char NETMASK_EXPECTED[] = "expected a dotted netmask such as 255.255.255.0";
+
+bool read_mac(const QString &text, ether_addr *mac, int *exit_status)
+{
+    if (!parse_mac(text.toStdString(), mac))
+        return bad_value("MAC address", text, MAC_EXPECTED, exit_status);
+    if (const char *problem = check_device_mac(*mac))
+        return bad_value("MAC address", text, problem, exit_status);
+    return true;
+}
+
+// The MACs of a command on many devices; one given twice would get two
+// exchanges at once.
+bool read_macs(const QStringList &texts, CliCommand *command, int *exit_status)
+{
+    for (const QString &text : texts) {
+        ether_addr mac{};
+        if (!read_mac(text, &mac, exit_status))
+            return false;
+        for (const ether_addr &earlier : command->macs)
+            if (std::memcmp(&earlier, &mac, sizeof(mac)) == 0)
+                return bad_value("MAC address", text, "given twice", exit_status);
+        command->macs.push_back(mac);
+    }
+    return true;
+}
+
+bool read_image(const QString &text, CliCommand *command, int *exit_status)
+{
+    // Paths are bytes: hand back exactly what the shell gave.
+    command->image = QFile::encodeName(text).toStdString();
+    int error = 0;
+    const ImageProblem problem = check_image(command->image.c_str(), &error);
+    if (problem != IMAGE_OK) {
+        print_cli_error("image '" + command->image + "': " + image_problem_text(problem) +
+                        (error != 0 ? std::string(": ") + std::strerror(error) : "") +
+                        "; nothing sent");
+        *exit_status = STATUS_USAGE;
+        return false;
+    }
+    return true;
+}
+
+// Every bad line is named before the command gives up.
+bool read_plan(CliCommand *command, int *exit_status)
+{
+    std::vector<std::string> errors;
+    const int read = read_plan_file(command->plan_path.c_str(), &command->plan, &errors);
+    for (const std::string &error : errors)
+        print_cli_error("plan '" + command->plan_path + "': " + error);
+    *exit_status = STATUS_USAGE;
+    if (read < 0) {
+        print_cli_error("plan '" + command->plan_path + "' not used; nothing sent");
+        return false;
+    }
+    if (command->plan.empty()) {
+        print_cli_error("plan '" + command->plan_path + "' names no device; nothing sent");
+        return false;
+    }
+    return true;
+}
+
+// setup MAC... --from FIRST_IP NETMASK: the netmask is the last value.
+bool read_counting(const QStringList &values, const QString &first, CliCommand *command,
+                   int *exit_status)
+{
+    if (!read_macs(values.mid(0, values.size() - 1), command, exit_status))
+        return false;
+    const QString &netmask = values.back();
+    if (!parse_ipv4(first.toStdString(), &command->from))
+        return bad_value("--from", first, "expected a dotted IPv4 address such as 192.0.2.10",
+                         exit_status);
+    if (!parse_ipv4(netmask.toStdString(), &command->netmask))
+        return bad_value("netmask", netmask, NETMASK_EXPECTED, exit_status);
+    if (const char *problem = check_new_netmask(command->netmask, false))
+        return bad_value("netmask", netmask, problem, exit_status);
+    if (const char *problem = check_new_ip(command->from, command->netmask, false))
+        return bad_value("--from", first, problem, exit_status);
+    return true;
+}
 
 bool read_values(const QStringList &values, CliCommand *command, int *exit_status)
 {
@@ -112,35 +207,54 @@ bool read_values(const QStringList &values, CliCommand *command, int *exit_statu
         *exit_status = STATUS_USAGE;
         return false;
     }
-    if (!parse_mac(values[0].toStdString(), &command->mac))
-        return bad_value("MAC address", values[0], MAC_EXPECTED, exit_status);
-    if (const char *problem = check_device_mac(command->mac))
-        return bad_value("MAC address", values[0], problem, exit_status);
+    if (command->fleet && command->kind == CommandKind::Install)
+        return read_macs(values.mid(0, values.size() - 1), command, exit_status) &&
+               read_image(values.back(), command, exit_status);
+    if (command->fleet)
+        return command->plan_path.empty() ? true : read_plan(command, exit_status);
+    if (!read_mac(values[0], &command->mac, exit_status))
+        return false;
     if (command->kind == CommandKind::Setup) {
         if (!parse_ipv4(values[1].toStdString(), &command->ipaddr))
             return bad_value("IP address", values[1],
                              "expected a dotted IPv4 address such as 192.0.2.10", exit_status);
         if (!parse_ipv4(values[2].toStdString(), &command->netmask))
-            return bad_value("netmask", values[2],
-                             "expected a dotted netmask such as 255.255.255.0", exit_status);
+            return bad_value("netmask", values[2], NETMASK_EXPECTED, exit_status);
         if (const char *problem = check_new_ip(command->ipaddr, command->netmask, command->dhcp))
             return bad_value("IP address", values[1], problem, exit_status);
         if (const char *problem = check_new_netmask(command->netmask, command->dhcp))
             return bad_value("netmask", values[2], problem, exit_status);
         return true;
     }
-    // Paths are bytes: hand back exactly what the shell gave.
-    command->image = QFile::encodeName(values[1]).toStdString();
-    int error = 0;
-    const ImageProblem problem = check_image(command->image.c_str(), &error);
-    if (problem != IMAGE_OK) {
-        print_cli_error("image '" + command->image + "': " + image_problem_text(problem) +
-                        (error != 0 ? std::string(": ") + std::strerror(error) : "") +
-                        "; nothing sent");
-        *exit_status = STATUS_USAGE;
-        return false;
-    }
-    return true;
+    return read_image(values[1], command, exit_status);
+}
+
+// How many values the command's form takes; false after the usage line.
+bool count_values(const CommandSyntax &syntax, qsizetype count, const CliCommand &command,
+                  int *exit_status)
+{
+    const bool plan = !command.plan_path.empty();
+    const bool counting = command.fleet && syntax.kind == CommandKind::Setup && !plan;
+    bool fits = static_cast<size_t>(count) == syntax.arguments.size();
+    if (syntax.kind == CommandKind::Install)
+        fits = count >= 2;
+    else if (plan)
+        fits = count == 0;
+    else if (counting)
+        fits = count >= 2;
+    if (fits)
+        return true;
+    if (syntax.kind == CommandKind::Install)
+        return usage_error("install takes MAC [MAC...] IMAGE", exit_status);
+    if (plan)
+        return usage_error("setup --plan FILE takes no other values", exit_status);
+    if (counting)
+        return usage_error("setup --from FIRST_IP takes MAC [MAC...] NETMASK", exit_status);
+    if (syntax.kind == CommandKind::Setup)
+        return usage_error("setup takes MAC IP NETMASK (or MAC... --from FIRST_IP NETMASK, or "
+                           "--plan FILE)",
+                           exit_status);
+    return usage_error(std::string(syntax.name) + " takes " + argument_names(syntax), exit_status);
 }
 
 } // namespace
@@ -151,7 +265,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     parser.setApplicationDescription(
         "Finds embedded network devices on the local IPv4 segments, sets them up and installs "
         "firmware on them.\nExit status: 0 success, 1 the device refused, did not answer or "
-        "is not one device, 2 bad usage or input.");
+        "is not one device, 2 bad usage or input.\nWith many devices: 0 when every device "
+        "succeeded, 1 when any did not, 2 bad usage or input (nothing sent).");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption interface_option(
@@ -198,6 +313,26 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "Of several devices that answer with the MAC, use the one whose reply came from, or "
         "that reports, ADDRESS.",
         "ADDRESS");
+    const QCommandLineOption parallel_option(
+        "parallel", "Upload to at most N devices at once (1 to 32, default 4).", "N");
+    const QCommandLineOption verify_option(
+        "verify",
+        "After the uploads, ask every 10 s for up to SECONDS until each device answered again, "
+        "and say whether it came back and with which firmware.",
+        "SECONDS");
+    const QCommandLineOption plan_option(
+        "plan",
+        "Give each device an address from FILE: lines of mac,ip,netmask[,dhcp] (dhcp 0/1, "
+        "yes/no or true/false; a header line, blank lines and # comments are allowed).",
+        "FILE");
+    const QCommandLineOption from_option(
+        "from",
+        "Give the MACs addresses counted up from FIRST_IP in NETMASK's subnet, skipping "
+        "addresses that listed or remembered devices hold.",
+        "FIRST_IP");
+    const QCommandLineOption dry_run_option(
+        "dry-run", "Print the plan and its problems; send no setup (the locating discovery "
+                   "still runs).");
     const QCommandLineOption timeout_option(
         "timeout",
         "Give up when the upload makes no progress for SECONDS (default 30), or the install "
@@ -207,7 +342,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         parser.clearPositionalArguments();
         parser.addPositionalArgument(syntax->name, syntax->description, syntax->name);
         for (const ArgumentSyntax &argument : syntax->arguments)
-            parser.addPositionalArgument(argument.name, argument.description);
+            parser.addPositionalArgument(argument.name, argument.description,
+                                         argument.usage != nullptr ? argument.usage
+                                                                   : argument.name);
         if (syntax->kind == CommandKind::Discover || syntax->kind == CommandKind::Inventory)
             parser.addOptions({json_option, csv_option});
         if (syntax->kind == CommandKind::Discover)
@@ -215,11 +352,11 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         if (syntax->kind == CommandKind::Inventory)
             parser.addOption(absent_option);
         if (syntax->kind == CommandKind::Setup)
-            parser.addOption(dhcp_option);
+            parser.addOptions({dhcp_option, plan_option, from_option, dry_run_option});
         if (syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install)
-            parser.addOption(address_option);
+            parser.addOptions({address_option, json_option});
         if (syntax->kind == CommandKind::Install)
-            parser.addOption(timeout_option);
+            parser.addOptions({timeout_option, parallel_option, verify_option});
     }
     if (!parser.parse(arguments))
         return usage_error(parser.errorText().toStdString(), exit_status);
@@ -236,9 +373,30 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (syntax == nullptr)
         return usage_error("no command given", exit_status);
 
+    const bool install = syntax->kind == CommandKind::Install;
+    const bool setup = syntax->kind == CommandKind::Setup;
     const QStringList values = parser.positionalArguments().mid(1);
-    if (static_cast<size_t>(values.size()) != syntax->arguments.size())
-        return usage_error(std::string(syntax->name) + " takes " + argument_names(*syntax),
+    if (setup && parser.isSet(plan_option) && parser.isSet(from_option))
+        return usage_error("--plan and --from exclude each other", exit_status);
+    if (setup && parser.isSet(plan_option) && parser.value(plan_option).isEmpty())
+        return usage_error("--plan needs a file", exit_status);
+    command->plan_path =
+        setup ? QFile::encodeName(parser.value(plan_option)).toStdString() : std::string();
+    command->fleet = (setup && (parser.isSet(plan_option) || parser.isSet(from_option))) ||
+                     (install && (values.size() > 2 || parser.isSet(parallel_option) ||
+                                  parser.isSet(verify_option) || parser.isSet(json_option)));
+    if (!count_values(*syntax, values.size(), *command, exit_status))
+        return false;
+    if (command->fleet && parser.isSet(address_option))
+        return usage_error("--address picks one of the devices that answer with one MAC; it "
+                           "does not apply to many devices",
+                           exit_status);
+    if (setup && parser.isSet(dry_run_option) && !command->fleet)
+        return usage_error("--dry-run applies to --plan and --from", exit_status);
+    if (setup && parser.isSet(json_option) && !command->fleet)
+        return usage_error("--json applies to --plan and --from", exit_status);
+    if (setup && command->fleet && parser.isSet(dhcp_option))
+        return usage_error("--dhcp applies to one device; a plan's lines say dhcp themselves",
                            exit_status);
     if (parser.isSet(interface_option) && parser.isSet(bind_option))
         return usage_error("--interface and --bind exclude each other", exit_status);
@@ -271,7 +429,14 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         !read_seconds(parser.value(max_time_option), &command->max_run_ms))
         return bad_value("--max-time", parser.value(max_time_option), SECONDS_EXPECTED,
                          exit_status);
-    const bool install = syntax->kind == CommandKind::Install;
+    if (install && parser.isSet(parallel_option) &&
+        !read_whole_number(parser.value(parallel_option), 1, MAX_PARALLEL_UPLOADS,
+                           &command->parallel))
+        return bad_value("--parallel", parser.value(parallel_option),
+                         "expected a whole number from 1 to 32", exit_status);
+    if (install && parser.isSet(verify_option) &&
+        !read_seconds(parser.value(verify_option), &command->verify_ms))
+        return bad_value("--verify", parser.value(verify_option), SECONDS_EXPECTED, exit_status);
     if (install && parser.isSet(timeout_option) &&
         !read_seconds(parser.value(timeout_option), &command->timeout_ms))
         return bad_value("--timeout", parser.value(timeout_option), SECONDS_EXPECTED, exit_status);
@@ -284,8 +449,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     command->kind = syntax->kind;
     command->interface_name = parser.value(interface_option).toStdString();
     command->bind = parser.value(bind_option).toStdString();
-    if (listing && parser.isSet(json_option))
+    if ((listing || command->fleet) && parser.isSet(json_option))
         command->format = OutputFormat::Json;
+    command->dry_run = setup && parser.isSet(dry_run_option);
     if (listing && parser.isSet(csv_option))
         command->format = OutputFormat::Csv;
     command->database = parser.value(database_option);
@@ -293,5 +459,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     command->list_absent = syntax->kind == CommandKind::Inventory && parser.isSet(absent_option);
     command->dhcp = syntax->kind == CommandKind::Setup && parser.isSet(dhcp_option);
     command->verbose = parser.isSet(verbose_option);
+    if (setup && parser.isSet(from_option))
+        return read_counting(values, parser.value(from_option), command, exit_status);
     return read_values(values, command, exit_status);
 }

@@ -3,6 +3,7 @@
 // which checked values.
 #pragma once
 
+#include "address_plan.h"
 #include "discover_run.h"
 #include "output.h"
 
@@ -11,10 +12,11 @@
 #include <netinet/ether.h>
 #include <netinet/in.h>
 #include <string>
+#include <vector>
 
 enum ExitStatus {
-    STATUS_OK = 0,     // done, or the device accepted
-    STATUS_FAILED = 1, // the device refused, did not answer or is ambiguous; or the
+    STATUS_OK = 0,     // done, or the device (every device) accepted
+    STATUS_FAILED = 1, // a device refused, did not answer or is ambiguous; or the
                        // inventory could not be written or does not know the MAC
     STATUS_USAGE = 2,  // bad usage or input; nothing was sent
 };
@@ -40,6 +42,16 @@ struct CliCommand {
     int watch_ms = 0;          // discover --watch; 0 for a single run
     bool list_absent = false;  // inventory --absent
     QString note;              // note's TEXT
+    // Many devices at once: install with several MACs (or --parallel,
+    // --verify, --json), setup with --plan or --from.
+    bool fleet = false;
+    std::vector<ether_addr> macs; // install MAC..., setup MAC... --from
+    int parallel = 0;             // install --parallel; 0: the library's default
+    int verify_ms = 0;            // install --verify; 0: no check afterwards
+    std::string plan_path;        // setup --plan
+    std::vector<PlanRow> plan;    // read from --plan
+    in_addr from{};               // setup --from
+    bool dry_run = false;         // setup --dry-run
 };
 
 // Fills command and returns true when it is ready to run. Otherwise the help,

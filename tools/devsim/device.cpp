@@ -126,6 +126,8 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         return parse_number(value.c_str(), 100000000, &d->flood);
     if (key == "fw-after-install")
         return parse_text(value, d->firmware_after_install);
+    if (key == "after-setup")
+        return parse_choice(value, {{"stay", false}, {"gone", true}}, &d->gone_after_setup);
     if (key == "after-install")
         return parse_choice(value, {{"stay", false}, {"gone", true}}, &d->gone_after_install);
     if (key == "delay")

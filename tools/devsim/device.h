@@ -43,6 +43,9 @@ struct SimDevice {
     // device that never comes back from its restart.
     char firmware_after_install[TEXT_FIELD_LEN];
     bool gone_after_install;
+    // Whether an accepted setup leaves it answering no discovery, as a device
+    // whose new address cannot be reached.
+    bool gone_after_setup;
     bool random_delay;
     bool answered; // for Answer::First: the session last answered
     unsigned char answered_session[2];

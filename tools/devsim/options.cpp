@@ -18,7 +18,7 @@ static const char USAGE[] =
     "        [,install-port=listen|closed|blackhole][,claim=own|any|echo]\n"
     "        [,reply-to=source|broadcast][,repeat=MS][,flood=N]\n"
     "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
-    "        [,fw-after-install=TEXT][,after-install=stay|gone]\n"
+    "        [,fw-after-install=TEXT][,after-install=stay|gone][,after-setup=stay|gone]\n"
     "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
     "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
     "  stalled upload stays open until the device's next install request drops it.\n"
@@ -38,7 +38,9 @@ static const char USAGE[] =
     "fw-after-install=TEXT: once an upload is complete, the device reports TEXT as\n"
     "  its firmware.\n"
     "after-install=gone: once an upload is complete, the device answers no\n"
-    "  discovery any more, as one that does not come back from its restart.\n";
+    "  discovery any more, as one that does not come back from its restart.\n"
+    "after-setup=gone: once it took a setup, the device answers no discovery any\n"
+    "  more, as one whose new address cannot be reached.\n";
 
 bool parse_number(const char *text, uint64_t max, uint64_t *out)
 {

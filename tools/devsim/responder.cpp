@@ -149,6 +149,8 @@ void Responder::on_setup(const DiscoverEntry &request, const sockaddr_in &from)
             if (request.netmask.s_addr != 0)
                 d.attributes.netmask = request.netmask;
             d.attributes.dhcp = request.dhcp;
+            if (d.gone_after_setup)
+                d.answer = Answer::None;
         }
         if (d.setup_result != NO_REPLY)
             schedule(i, SETUP_REPLY, d.setup_result, request, from);
