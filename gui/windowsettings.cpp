@@ -26,6 +26,8 @@ void restore_window_settings(const WindowParts &parts)
     // A state saved with other columns would put them in the wrong places.
     if (settings.value("columns").toInt() == QHostView::ColumnCount)
         parts.list->header()->restoreState(settings.value("header").toByteArray());
+    // The last batch's outcomes are gone: its column comes back with the next.
+    parts.list->setColumnHidden(QHostView::Progress, true);
     parts.watchInterval->setValue(settings.value("watchInterval", 10).toInt());
     parts.parallelUploads->setValue(
         settings.value("parallelUploads", parts.parallelUploads->value()).toInt());
