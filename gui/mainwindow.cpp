@@ -13,6 +13,7 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,12 +144,15 @@ void setup_main_window(QWidget &box, const QString &database)
     list->addRowActions({updateAction, assignAction});
 
     // The item signals carry no position; the slots take the pointer's, in
-    // the list's coordinates.
+    // the list's coordinates. A click with Ctrl or Shift selects rows: it
+    // opens no page.
     const auto pointer = [list] { return list->viewport()->mapFromGlobal(QCursor::pos()); };
-    QObject::connect(list, &QTreeWidget::itemClicked, list,
-                     [list, pointer](QTreeWidgetItem *item, int column) {
-                         list->clickedItem(item, pointer(), column);
-                     });
+    QObject::connect(
+        list, &QTreeWidget::itemClicked, list, [list, pointer](QTreeWidgetItem *item, int column) {
+            if (QGuiApplication::keyboardModifiers() & (Qt::ControlModifier | Qt::ShiftModifier))
+                return;
+            list->clickedItem(item, pointer(), column);
+        });
     QObject::connect(list, &QTreeWidget::itemDoubleClicked, list,
                      [list, pointer](QTreeWidgetItem *item, int column) {
                          list->doubleClickedItem(item, pointer(), column);
