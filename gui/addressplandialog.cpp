@@ -191,30 +191,29 @@ void AddressPlanDialog::replan()
     rows.clear();
     QStringList errors;
     const std::vector<HeldAddress> held = held_in_list(list);
-    if (countButton->isChecked()) {
+    const QString firstText = firstEdit->text().trimmed();
+    const QString path = fileEdit->text().trimmed();
+    if (countButton->isChecked() && !firstText.isEmpty()) {
         in_addr first{};
         in_addr netmask{};
-        if (inet_pton(AF_INET, firstEdit->text().trimmed().toLatin1().constData(), &first) != 1)
-            errors << (firstEdit->text().trimmed().isEmpty()
-                           ? QString()
-                           : tr("The first address is not an IPv4 address"));
+        if (inet_pton(AF_INET, firstText.toLatin1().constData(), &first) != 1)
+            errors << tr("The first address is not an IPv4 address");
         else if (inet_pton(AF_INET, netmaskEdit->text().trimmed().toLatin1().constData(),
                            &netmask) != 1)
             errors << tr("The netmask is not an IPv4 netmask");
         else
             count_plan(macs.data(), static_cast<int>(macs.size()), first, netmask, held.data(),
                        static_cast<int>(held.size()), &rows);
-    } else if (const QString path = fileEdit->text().trimmed(); !path.isEmpty()) {
+    } else if (!countButton->isChecked() && !path.isEmpty()) {
         std::vector<std::string> lines;
         // Read only when it is a plain file: a FIFO would hang the window.
         if (!QFileInfo(path).isFile())
-            lines.push_back(tr("%1 is not a readable file").arg(path).toStdString());
+            errors << tr("%1 is not a readable file").arg(path);
         else if (read_plan_file(QFile::encodeName(path).constData(), &rows, &lines) < 0)
             rows.clear();
         for (const std::string &line : lines)
             errors << QString::fromLocal8Bit(line.c_str());
     }
-    errors.removeAll(QString());
     std::vector<LocateResult> located;
     for (const PlanRow &row : rows)
         located.push_back(locate_in_list(list, row.mac));

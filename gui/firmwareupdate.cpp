@@ -115,18 +115,23 @@ void FirmwareUpdate::updateFirmware(const QString &path)
         emit statusMessage(tr("Select the devices to update first"));
         return;
     }
-    // Checked without blocking: a FIFO chosen by mistake must not hang the window.
-    int error = 0;
-    const ImageProblem problem = check_image(QFile::encodeName(path).constData(), &error);
-    if (problem != IMAGE_OK) {
-        emit statusMessage(
-            tr("Update not started: %1: %2%3")
-                .arg(path, QString::fromLatin1(image_problem_text(problem)),
-                     error != 0 ? ": " + QString::fromLocal8Bit(strerror(error)) : QString()));
-        return;
-    }
     image = path;
-    start(group_by_mac(rows));
+    if (imageUsable())
+        start(group_by_mac(rows));
+}
+
+// Checked without blocking: a FIFO chosen by mistake must not hang the window.
+bool FirmwareUpdate::imageUsable()
+{
+    int error = 0;
+    const ImageProblem problem = check_image(QFile::encodeName(image).constData(), &error);
+    if (problem == IMAGE_OK)
+        return true;
+    emit statusMessage(
+        tr("Update not started: %1: %2%3")
+            .arg(image, QString::fromLatin1(image_problem_text(problem)),
+                 error != 0 ? ": " + QString::fromLocal8Bit(strerror(error)) : QString()));
+    return false;
 }
 
 void FirmwareUpdate::retryFailed()
@@ -137,7 +142,7 @@ void FirmwareUpdate::retryFailed()
     for (const Target &target : std::as_const(targets))
         if (target.outcome == Outcome::Failed || target.outcome == Outcome::NotStarted)
             groups.append({target.mac, list->rowsOf(mac_key(target.mac))});
-    if (!groups.isEmpty())
+    if (!groups.isEmpty() && imageUsable())
         start(groups);
 }
 

@@ -69,6 +69,7 @@ class FirmwareUpdate : public QWidget
         Return back = Return::Unknown;
     };
 
+    bool imageUsable();
     void start(const QList<RowsOfMac> &groups);
     Target &targetOf(int device);
     void show(const Target &target, const QString &text, int tone = 0);
