@@ -8,12 +8,15 @@
 
 constexpr int DEFAULT_VERIFY_INTERVAL_MS = 10000;
 constexpr int DEFAULT_VERIFY_DEADLINE_MS = 120000;
+// A device still running its old image answers too, as if it were back: the
+// first ask leaves it one interval to restart.
+constexpr int DEFAULT_VERIFY_FIRST_ASK_MS = DEFAULT_VERIFY_INTERVAL_MS;
 
 struct VerifyOptions {
-    int interval_ms;              // from one discovery's start to the next; 0: the default
-    int deadline_ms;              // from the call; 0: the default
-    int first_ask_ms;             // wait before the first discovery (0: at once)
-    StopRequested stop_requested; // optional; polled at least every 100 ms
+    int interval_ms; // from one discovery's start to the next; 0: the default
+    int deadline_ms; // from the call, the first ask's wait included; 0: the default
+    int first_ask_ms = DEFAULT_VERIFY_FIRST_ASK_MS; // wait before the first discovery (0: at once)
+    StopRequested stop_requested;                   // optional; polled at least every 100 ms
     void *context;
 };
 
@@ -31,8 +34,8 @@ struct VerifyResult {
 
 // Asks on interfaces for each device of before (as found before the uploads)
 // until every one has answered or the deadline passed; results gets one entry
-// per device. A device that answers before it restarts counts as back too:
-// its unchanged firmware text shows it, and first_ask_ms leaves it time.
+// per device. A device that answers before it restarts counts as back too,
+// with its firmware unchanged: first_ask_ms is there to leave it that time.
 // Each run ends as soon as every device still awaited has answered. Returns
 // how many came back, or -1 when no discovery could run (after a line).
 int verify_devices(const DiscoverInterface *interfaces, int count, const DiscoveredDevice *before,

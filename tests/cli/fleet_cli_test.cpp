@@ -62,7 +62,8 @@ size_t most_at_once(const std::vector<std::string> &log)
 }
 
 // Accept, refuse, cut the upload, never come back, share a MAC (06), share
-// an address (08-0a); 0b answers nowhere.
+// an address (08-0a; 0a restarts half a second after its upload, so asking at
+// once would find it unchanged); 0b answers nowhere.
 const std::vector<std::string> INSTALL_FLEET = {
     "addr=127.2.0.1,mac=02:aa:00:00:00:01,fw=v1,fw-after-install=v2",
     "addr=127.2.0.2,mac=02:aa:00:00:00:02,fw=v1,fw-after-install=v2",
@@ -73,7 +74,8 @@ const std::vector<std::string> INSTALL_FLEET = {
     "addr=127.2.0.7,mac=02:aa:00:00:00:06",
     "addr=127.2.0.8,mac=02:aa:00:00:00:08,ip=127.2.0.100,fw=v1",
     "addr=127.2.0.9,mac=02:aa:00:00:00:09,ip=127.2.0.100,fw=v1",
-    "addr=127.2.0.10,mac=02:aa:00:00:00:0a,ip=127.2.0.100,fw=v1",
+    "addr=127.2.0.10,mac=02:aa:00:00:00:0a,ip=127.2.0.100,fw=v1,fw-after-install=v2,"
+    "restart-after=500",
 };
 const char INSTALL_MACS[] = "02:aa:00:00:00:01 02:aa:00:00:00:02 02:aa:00:00:00:03 "
                             "02:aa:00:00:00:04 02:aa:00:00:00:05 02:aa:00:00:00:06 "
@@ -103,7 +105,7 @@ const InstallExpected INSTALL_EXPECTED[] = {
     {"02:aa:00:00:00:09", "done", "came back",
      " (127.2.0.9): done, 100000 bytes; came back, firmware v1 (unchanged)"},
     {"02:aa:00:00:00:0a", "done", "came back",
-     " (127.2.0.10): done, 100000 bytes; came back, firmware v1 (unchanged)"},
+     " (127.2.0.10): done, 100000 bytes; came back, firmware v1 \u2192 v2"},
     {"02:aa:00:00:00:0b", "not found", "null",
      ": skipped: not found (no device answered with the MAC)"},
 };
@@ -114,9 +116,8 @@ struct InstallRun {
 };
 
 const InstallRun INSTALL_RUNS[] = {
-    {"--parallel 4 --verify 4 --json", 4},
-    {"--parallel 4 --verify 4", 4},
-    {"--parallel 1", 1},
+    {"--parallel 4 --verify 4 --verify-delay 1 --json", 4},
+    {"--parallel 1 --verify 4 --verify-delay 1", 1},
 };
 
 class FleetInstall : public CliTest
@@ -183,9 +184,32 @@ TEST_P(FleetInstall, EachDeviceGetsItsOutcome)
 
 INSTANTIATE_TEST_SUITE_P(Runs, FleetInstall, testing::Range<size_t>(0, std::size(INSTALL_RUNS)));
 
+// A first SIGTERM lets the stalled uploads go on, a second cuts them; the
+// device not started gets no request, and every MAC its line.
+TEST_F(FleetInstall, SignalsEndTheBatch)
+{
+    ASSERT_TRUE(start_sim({"addr=127.2.0.1,mac=02:aa:00:00:00:01,stall-after=100000",
+                           "addr=127.2.0.2,mac=02:aa:00:00:00:02,stall-after=100000",
+                           "addr=127.2.0.3,mac=02:aa:00:00:00:03"}));
+    write_file("image", image_bytes(16 << 20));
+    const pid_t pid = start(argv_of("--no-inventory install 02:aa:00:00:00:01 02:aa:00:00:00:02 "
+                                    "02:aa:00:00:00:03 @image --parallel 2"));
+    ASSERT_FALSE(sim_.wait_for("upload ", 2).empty());
+    kill(pid, SIGTERM);
+    usleep(300000);
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the first signal cut the uploads";
+    EXPECT_EQ(end_with(pid, SIGTERM, 10), 1);
+    EXPECT_EQ(read_file("out"), "02:aa:00:00:00:01 (127.2.0.1): failed: cancelled\n"
+                                "02:aa:00:00:00:02 (127.2.0.2): failed: cancelled\n"
+                                "02:aa:00:00:00:03 (127.2.0.3): not started: the batch was "
+                                "stopped first\n");
+    EXPECT_EQ(sim_.lines_of("install ").size(), 2u);
+}
+
 // Two devices at one factory address, one at none, one holding 198.18.0.30,
-// and two answering with one MAC; their replies come from 198.18.0.0/24,
-// which loopback holds in the test's namespace.
+// two answering with one MAC, one that refuses and one that is not heard
+// after its setup; their replies come from 198.18.0.0/24, which loopback
+// holds in the test's namespace.
 const std::vector<std::string> SETUP_FLEET = {
     "addr=198.18.0.101,mac=02:aa:00:00:00:01,ip=192.168.1.1",
     "addr=198.18.0.102,mac=02:aa:00:00:00:02,ip=192.168.1.1",
@@ -193,6 +217,8 @@ const std::vector<std::string> SETUP_FLEET = {
     "addr=198.18.0.104,mac=02:aa:00:00:00:04,ip=198.18.0.30",
     "addr=198.18.0.105,mac=02:aa:00:00:00:05",
     "addr=198.18.0.106,mac=02:aa:00:00:00:05",
+    "addr=198.18.0.107,mac=02:aa:00:00:00:06,setup=1",
+    "addr=198.18.0.108,mac=02:aa:00:00:00:07,after-setup=gone",
 };
 
 struct SetupCase {
@@ -207,17 +233,23 @@ struct SetupCase {
 };
 
 const SetupCase SETUP_CASES[] = {
+    // A failed row does not stop the rest, and a device is done only once
+    // it answers at its new address.
     {"setup --plan @plan",
      "mac,ip,netmask\n02:aa:00:00:00:01,198.18.0.20,255.255.255.0\n"
+     "02:aa:00:00:00:06,198.18.0.23,255.255.255.0\n02:aa:00:00:00:07,198.18.0.24,255.255.255.0\n"
      "02:aa:00:00:00:02,198.18.0.21,255.255.255.0\n# none yet\n"
      "02:aa:00:00:00:03,198.18.0.22,255.255.255.0,no\n",
-     0,
+     1,
      "02:aa:00:00:00:01 (192.168.1.1) \u2192 198.18.0.20 255.255.255.0: done\n"
+     "02:aa:00:00:00:06 (198.18.0.107) \u2192 198.18.0.23 255.255.255.0: refused: setup forbidden\n"
+     "02:aa:00:00:00:07 (198.18.0.108) \u2192 198.18.0.24 255.255.255.0: not moved: did not "
+     "answer afterwards\n"
      "02:aa:00:00:00:02 (192.168.1.1) \u2192 198.18.0.21 255.255.255.0: done\n"
      "02:aa:00:00:00:03 (0.0.0.0) \u2192 198.18.0.22 255.255.255.0: done\n",
      {},
      "",
-     3},
+     5},
     // 198.18.0.30 is held, so the count skips it.
     {"setup 02:aa:00:00:00:01 02:aa:00:00:00:02 02:aa:00:00:00:03 --from 198.18.0.29 "
      "255.255.255.0 --json",

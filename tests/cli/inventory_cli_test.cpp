@@ -1,21 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-cli's memory of devices, run against simulated devices: what
 // discover and inventory say across runs, notes, and the watch's lines.
-#include "exchange_fixture.h"
+#include "cli_fixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QStringList>
-#include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
 #include <tuple>
-#include <unistd.h>
 
 namespace
 {
@@ -33,7 +27,7 @@ QString states(const QJsonArray &rows)
     return out.join(", ");
 }
 
-class InventoryCliTest : public ExchangeTest
+class InventoryCliTest : public CliTest
 {
   protected:
     testing::AssertionResult restart_sim(const std::vector<std::string> &devices)
@@ -57,42 +51,6 @@ class InventoryCliTest : public ExchangeTest
         return QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).array();
     }
 
-    // Starts argv with its stdout and stderr to the scratch files out and err.
-    pid_t start(const std::vector<std::string> &argv, const std::string &out,
-                const std::string &err = "err") const
-    {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, path(out).c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, path(err).c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-
-    ProgramResult run_program(const std::vector<std::string> &argv) const
-    {
-        const pid_t pid = start(argv, "out");
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid)
-            return {};
-        auto read = [this](const char *name) {
-            std::ostringstream text;
-            text << std::ifstream(path(name)).rdbuf();
-            return text.str();
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("out"), read("err")};
-    }
-
     // The file's first count lines, once it has them (fewer after 60 s).
     std::vector<std::string> wait_for_lines(const std::string &name, size_t count) const
     {
@@ -104,20 +62,6 @@ class InventoryCliTest : public ExchangeTest
                 lines.push_back(line);
         }
         return lines;
-    }
-
-    // The exit status of a program told to end by signal, or -1 when it has
-    // not exited normally within seconds.
-    static int end_with(pid_t pid, int signal, int seconds)
-    {
-        kill(pid, signal);
-        int status = 0;
-        for (int i = 0; i < seconds * 100; ++i, usleep(10000))
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1;
     }
 
   private:

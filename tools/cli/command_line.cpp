@@ -164,16 +164,12 @@ bool read_plan(CliCommand *command, int *exit_status)
     const int read = read_plan_file(command->plan_path.c_str(), &command->plan, &errors);
     for (const std::string &error : errors)
         print_cli_error("plan '" + command->plan_path + "': " + error);
+    if (read == 0 && !command->plan.empty())
+        return true;
+    print_cli_error("plan '" + command->plan_path + "' " +
+                    (read < 0 ? "not used" : "names no device") + "; nothing sent");
     *exit_status = STATUS_USAGE;
-    if (read < 0) {
-        print_cli_error("plan '" + command->plan_path + "' not used; nothing sent");
-        return false;
-    }
-    if (command->plan.empty()) {
-        print_cli_error("plan '" + command->plan_path + "' names no device; nothing sent");
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // setup MAC... --from FIRST_IP NETMASK: the netmask is the last value.
@@ -317,8 +313,13 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "parallel", "Upload to at most N devices at once (1 to 32, default 4).", "N");
     const QCommandLineOption verify_option(
         "verify",
-        "After the uploads, ask every 10 s for up to SECONDS until each device answered again, "
-        "and say whether it came back and with which firmware.",
+        "After the uploads and --verify-delay, ask every 10 s for up to SECONDS until each "
+        "device answered again, and say whether it came back and with which firmware.",
+        "SECONDS");
+    const QCommandLineOption verify_delay_option(
+        "verify-delay",
+        "With --verify, ask first SECONDS after the last upload ended (default 10), leaving the "
+        "devices time to restart: one still running its old image answers too.",
         "SECONDS");
     const QCommandLineOption plan_option(
         "plan",
@@ -356,7 +357,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         if (syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install)
             parser.addOptions({address_option, json_option});
         if (syntax->kind == CommandKind::Install)
-            parser.addOptions({timeout_option, parallel_option, verify_option});
+            parser.addOptions(
+                {timeout_option, parallel_option, verify_option, verify_delay_option});
     }
     if (!parser.parse(arguments))
         return usage_error(parser.errorText().toStdString(), exit_status);
@@ -437,6 +439,15 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (install && parser.isSet(verify_option) &&
         !read_seconds(parser.value(verify_option), &command->verify_ms))
         return bad_value("--verify", parser.value(verify_option), SECONDS_EXPECTED, exit_status);
+    if (install && parser.isSet(verify_delay_option) && !parser.isSet(verify_option))
+        return usage_error("--verify-delay applies to --verify", exit_status);
+    if (install && parser.isSet(verify_delay_option)) {
+        if (!read_whole_number(parser.value(verify_delay_option), 0, MAX_SECONDS,
+                               &command->verify_delay_ms))
+            return bad_value("--verify-delay", parser.value(verify_delay_option),
+                             "expected whole seconds from 0 to 2147483", exit_status);
+        command->verify_delay_ms *= 1000;
+    }
     if (install && parser.isSet(timeout_option) &&
         !read_seconds(parser.value(timeout_option), &command->timeout_ms))
         return bad_value("--timeout", parser.value(timeout_option), SECONDS_EXPECTED, exit_status);

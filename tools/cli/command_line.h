@@ -6,6 +6,7 @@
 #include "address_plan.h"
 #include "discover_run.h"
 #include "output.h"
+#include "verify.h"
 
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,8 @@ struct CliCommand {
     std::vector<PlanRow> plan;    // read from --plan
     in_addr from{};               // setup --from
     bool dry_run = false;         // setup --dry-run
+    // install --verify-delay: from the uploads' end to the first ask
+    int verify_delay_ms = DEFAULT_VERIFY_FIRST_ASK_MS;
 };
 
 // Fills command and returns true when it is ready to run. Otherwise the help,

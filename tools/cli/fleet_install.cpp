@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // install on many devices: the located ones get the image, a few at a time,
-// and with --verify each is asked for until it answers again.
+// and with --verify each is asked for until it answers again. SIGINT or
+// SIGTERM lets the uploads under way end and starts no more, a second one
+// cuts them; every device gets its line all the same.
 #include "batch_install.h"
 #include "commands.h"
 #include "fleet_commands.h"
+#include "stop_signals.h"
 #include "values.h"
 #include "verify.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +23,7 @@ struct InstallOutcome {
     const LocateResult *located;
     const BatchResult *upload;
     const VerifyResult *verify;
+    bool stopped; // by a signal, so one not heard again was not asked for long enough
 };
 
 struct Described {
@@ -46,10 +51,16 @@ Described describe(const std::string &image, const InstallOutcome &o)
     return {report.stage == STAGE_REFUSED ? "refused" : "failed", failure.text, false};
 }
 
-std::string verify_text(const DiscoveredDevice &before, const VerifyResult &verify)
+const char *not_back_text(const InstallOutcome &o)
 {
+    return o.stopped ? "not checked: stopped" : "did not come back";
+}
+
+std::string verify_text(const DiscoveredDevice &before, const InstallOutcome &o)
+{
+    const VerifyResult &verify = *o.verify;
     if (verify.state != VERIFY_BACK)
-        return "did not come back";
+        return not_back_text(o);
     const std::string old_firmware = firmware_text(before.entry);
     if (!verify.firmware_changed)
         return "came back, firmware " + old_firmware + " (unchanged)";
@@ -69,7 +80,7 @@ std::string line_of(const InstallOutcome &o, const Described &d)
                d.reason;
     line += "done, " + std::to_string(o.upload->report.acked) + " bytes";
     if (o.verify != nullptr)
-        line += "; " + verify_text(device, *o.verify);
+        line += "; " + verify_text(device, o);
     return line;
 }
 
@@ -87,8 +98,7 @@ Record record_of(const InstallOutcome &o, const Described &d)
         {"reason", "", d.reason, FieldKind::Text, d.reason.empty()},
         {"bytes", "", uploaded ? std::to_string(o.upload->report.acked) : "", FieldKind::Bare,
          !uploaded},
-        {"verify", "", back ? "came back" : "did not come back", FieldKind::Text,
-         o.verify == nullptr},
+        {"verify", "", back ? "came back" : not_back_text(o), FieldKind::Text, o.verify == nullptr},
         {"firmware_before", "", found ? device->entry.firmware : "", FieldKind::Bytes, !found},
         {"firmware_after", "", back ? o.verify->answer.entry.firmware : "", FieldKind::Bytes,
          !back},
@@ -99,6 +109,7 @@ Record record_of(const InstallOutcome &o, const Described &d)
 
 int run_fleet_install(const CliCommand &command)
 {
+    BatchControl *stop = catch_stop_signals();
     const int count = static_cast<int>(command.macs.size());
     std::vector<LocateResult> located;
     std::vector<DiscoverInterface> interfaces;
@@ -123,7 +134,7 @@ int run_fleet_install(const CliCommand &command)
     options.connect_timeout_ms = command.timeout_ms;
     if (!targets.empty() &&
         batch_install(targets.data(), static_cast<int>(targets.size()), command.image.c_str(),
-                      &options, nullptr, uploads.data()) < 0) {
+                      &options, stop, uploads.data()) < 0) {
         print_cli_error("image '" + command.image + "' can no longer be uploaded; nothing sent");
         return STATUS_USAGE;
     }
@@ -141,7 +152,11 @@ int run_fleet_install(const CliCommand &command)
     const bool verifying = command.verify_ms > 0 && !done.empty();
     if (verifying) {
         VerifyOptions verify{};
-        verify.deadline_ms = command.verify_ms;
+        // --verify's time counts from the first ask.
+        verify.first_ask_ms = command.verify_delay_ms;
+        verify.stop_requested = stop_signalled;
+        verify.deadline_ms = static_cast<int>(
+            std::min<long long>(INT32_MAX, 0LL + command.verify_delay_ms + command.verify_ms));
         if (verify_devices(interfaces.data(), static_cast<int>(interfaces.size()), done.data(),
                            static_cast<int>(done.size()), &verify, verified.data()) < 0) {
             print_cli_error("the check afterwards could not run on any interface");
@@ -149,6 +164,7 @@ int run_fleet_install(const CliCommand &command)
         }
     }
 
+    const bool stopped = stop_signalled();
     bool all_well = true;
     std::vector<Record> records;
     std::vector<std::string> lines;
@@ -156,7 +172,7 @@ int run_fleet_install(const CliCommand &command)
         const int t = target_of[i];
         const int v = t >= 0 ? verify_of[t] : -1;
         const InstallOutcome o{&located[i], t >= 0 ? &uploads[t] : nullptr,
-                               verifying && v >= 0 ? &verified[v] : nullptr};
+                               verifying && v >= 0 ? &verified[v] : nullptr, stopped};
         const Described d = describe(command.image, o);
         all_well = all_well && d.success;
         records.push_back(record_of(o, d));

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // setup on many devices: a plan from a file or counted up, checked against
 // what the locating discovery heard (and what the inventory remembers), then
-// applied a device at a time unless --dry-run.
+// applied a device at a time unless --dry-run. SIGINT or SIGTERM lets the
+// row under way end and reaches no more, a second one cuts that row too.
 #include "apply_plan.h"
 #include "commands.h"
 #include "fleet_commands.h"
 #include "remembered.h"
+#include "stop_signals.h"
 #include "values.h"
 
 #include <cstdio>
@@ -120,11 +122,14 @@ bool remembered_addresses(const CliCommand &command, std::vector<HeldAddress> *h
 struct Progress {
     const std::vector<PlanRow> *rows;
     bool lines;
+    const BatchControl *stop;
+    bool finished; // a first signal came before the last row ended
 };
 
 void row_applied(void *context, int index, const ApplyResult &result)
 {
-    const Progress *progress = static_cast<const Progress *>(context);
+    Progress *progress = static_cast<Progress *>(context);
+    progress->finished = progress->stop->stop.load() != BATCH_RUN;
     if (!progress->lines)
         return;
     const PlanRow &row = (*progress->rows)[index];
@@ -132,10 +137,19 @@ void row_applied(void *context, int index, const ApplyResult &result)
     std::fflush(stdout);
 }
 
+// apply_plan asks between rows and while a row waits: a first signal is
+// heard only once the row it came in has ended.
+bool apply_stopped(void *context)
+{
+    const Progress *progress = static_cast<const Progress *>(context);
+    return progress->finished || progress->stop->stop.load() == BATCH_ABORT;
+}
+
 } // namespace
 
 int run_fleet_setup(const CliCommand &command)
 {
+    const BatchControl *stop = catch_stop_signals();
     std::vector<PlanRow> rows = command.plan;
     std::vector<ether_addr> macs = command.macs;
     if (macs.empty())
@@ -164,9 +178,10 @@ int run_fleet_setup(const CliCommand &command)
     const bool json = command.format == OutputFormat::Json;
     std::vector<ApplyResult> applied(rows.size());
     if (!command.dry_run) {
-        Progress progress{&rows, !json};
+        Progress progress{&rows, !json, stop, stop->stop.load() != BATCH_RUN};
         ApplyOptions options{};
         options.row_done = row_applied;
+        options.stop_requested = apply_stopped;
         options.context = &progress;
         apply_plan(rows.data(), static_cast<int>(rows.size()), &options, applied.data());
     }

@@ -132,7 +132,21 @@ static bool apply_key(const std::string &key, const std::string &value, SimDevic
         return parse_choice(value, {{"stay", false}, {"gone", true}}, &d->gone_after_install);
     if (key == "delay")
         return parse_number(value.c_str(), 3600 * 1000, &d->delay_ms);
+    if (key == "restart-after")
+        return parse_number(value.c_str(), 3600 * 1000, &d->restart_ms);
     return false;
+}
+
+void restart_when_due(SimDevice *d, int64_t now_ms)
+{
+    if (!d->restart_pending || now_ms < d->restart_at_ms)
+        return;
+    d->restart_pending = false;
+    if (d->firmware_after_install[0] != '\0')
+        std::memcpy(d->attributes.firmware, d->firmware_after_install,
+                    sizeof(d->attributes.firmware));
+    if (d->gone_after_install)
+        d->answer = Answer::None;
 }
 
 // A locally administered MAC: 02:00, then four bytes of the device's own.

@@ -43,6 +43,11 @@ struct SimDevice {
     // device that never comes back from its restart.
     char firmware_after_install[TEXT_FIELD_LEN];
     bool gone_after_install;
+    // Those changes come restart_ms after the upload, as a device runs its
+    // old image until it restarts; restart_at_ms is when, while pending.
+    int restart_ms;
+    bool restart_pending;
+    int64_t restart_at_ms;
     // Whether an accepted setup leaves it answering no discovery, as a device
     // whose new address cannot be reached.
     bool gone_after_setup;
@@ -54,6 +59,10 @@ struct SimDevice {
 // Parses "key=value,..."; prints one line on stderr and returns false when
 // the text is not understood.
 bool parse_device_description(const char *description, SimDevice *device);
+
+// Takes the changes of a complete upload once their time has come (now_ms
+// on the monotonic clock).
+void restart_when_due(SimDevice *device, int64_t now_ms);
 
 // Generated device number index (from 1) at address addr.
 void make_generated_device(uint32_t index, in_addr addr, int delay_max_ms, SimDevice *device);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "install_service.h"
 
+#include "reply_queue.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -167,11 +169,9 @@ void InstallService::finish(int device, const Upload &upload, const char *status
     log_upload(upload, status);
     SimDevice &d = (*devices_)[device];
     if (std::strcmp(status, "complete") == 0) {
-        if (d.firmware_after_install[0] != '\0')
-            std::memcpy(d.attributes.firmware, d.firmware_after_install,
-                        sizeof(d.attributes.firmware));
-        if (d.gone_after_install)
-            d.answer = Answer::None;
+        d.restart_pending = true;
+        d.restart_at_ms = monotonic_ms() + d.restart_ms;
+        restart_when_due(&d, monotonic_ms());
     }
     uploads_.erase(device); // closes the connection and the listener
 }

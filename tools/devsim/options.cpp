@@ -19,6 +19,7 @@ static const char USAGE[] =
     "        [,reply-to=source|broadcast][,repeat=MS][,flood=N]\n"
     "        [,session=same|other][,reply=normal|malformed|oversized|wrongtype][,delay=MS]\n"
     "        [,fw-after-install=TEXT][,after-install=stay|gone][,after-setup=stay|gone]\n"
+    "        [,restart-after=MS]\n"
     "close-after, reset-after, stall-after: once BYTES image bytes have arrived, the\n"
     "  device closes the upload, resets it (RST), or stops reading it for good; a\n"
     "  stalled upload stays open until the device's next install request drops it.\n"
@@ -39,6 +40,8 @@ static const char USAGE[] =
     "  its firmware.\n"
     "after-install=gone: once an upload is complete, the device answers no\n"
     "  discovery any more, as one that does not come back from its restart.\n"
+    "restart-after=MS: those two changes come MS milliseconds after the upload; until\n"
+    "  then the device answers as before, as one still running its old image.\n"
     "after-setup=gone: once it took a setup, the device answers no discovery any\n"
     "  more, as one whose new address cannot be reached.\n";
 

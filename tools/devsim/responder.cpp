@@ -93,6 +93,7 @@ void Responder::on_discover(const DiscoverEntry &request, const sockaddr_in &fro
 {
     for (int i = 0; i < devices_->size(); ++i) {
         SimDevice &d = (*devices_)[i];
+        restart_when_due(&d, monotonic_ms());
         bool answers = d.answer != Answer::None;
         if (d.answer == Answer::First) {
             answers = !d.answered || std::memcmp(d.answered_session, request.session_id, 2) != 0;
