@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/screenshot-batch.png: the window half-way through a firmware
 # update of nine simulated devices, three at a time: three done, one refused,
-# three stalled part-way through their upload and two still waiting, drawn
+# three stalled in the middle of their upload and two still waiting, drawn
 # under Xvfb inside a private network namespace.
 # Usage: scripts/screenshot-batch.sh [BUILD_DIR]   (default: build)
 set -eu
@@ -14,7 +14,7 @@ cmake --build "$build" --target gui_probe >/dev/null
 mkdir -p "$top/docs"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-# The user's window settings take no part.
+# The user's window settings are left alone.
 export XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data"
 log=$scratch/log
 head -c 16777216 /dev/zero >"$scratch/firmware-3.3.img"

@@ -57,7 +57,10 @@ class TestFleet : public QObject
     std::unique_ptr<QWidget> box;
 
     FirmwareUpdate *update() { return box->findChild<FirmwareUpdate *>(); }
-    template <typename T = QWidget> T *part(const char *name) { return box->findChild<T *>(name); }
+    template <typename T = QWidget> T *widget(const char *name)
+    {
+        return box->findChild<T *>(name);
+    }
 
     // A run that keeps the rows, so that a listed device that does not
     // answer is greyed.
@@ -105,8 +108,8 @@ class TestFleet : public QObject
         view->add_item(&silent, nullptr, &silent.ipaddr);
         discover();
         view->sortItems(QHostView::Ip, Qt::AscendingOrder);
-        part<QSpinBox>("parallelUploads")->setValue(2);
-        part<QSpinBox>("verifySeconds")->setValue(3);
+        widget<QSpinBox>("parallelUploads")->setValue(2);
+        widget<QSpinBox>("verifySeconds")->setValue(3);
 
         const QStringList macs = {"2:0:0:0:0:1", "2:0:0:0:0:2", "2:0:0:0:0:3",
                                   "2:0:0:0:0:4", "2:0:0:0:0:5", "2:0:0:0:0:9"};
@@ -124,7 +127,7 @@ class TestFleet : public QObject
             QVERIFY2(
                 QRegularExpression("^" + outcomes[i] + "$").match(progressOf(macs[i])).hasMatch(),
                 qPrintable(macs[i] + ": " + progressOf(macs[i])));
-        QCOMPARE(part<QLabel>("batchSummary")->text(),
+        QCOMPARE(widget<QLabel>("batchSummary")->text(),
                  "Update firmware: 2 done, 2 failed, 0 left, 2 skipped; 1 back, 1 did not come "
                  "back");
         // The list learns the new firmware in place, keeping the outcomes.
@@ -133,7 +136,7 @@ class TestFleet : public QObject
                                       ->text(QHostView::Firmware),
                                   "B", 10000);
 
-        auto *retry = part<QPushButton>("retryFailed");
+        auto *retry = widget<QPushButton>("retryFailed");
         QTRY_VERIFY_WITH_TIMEOUT(retry->isEnabled(), 10000);
         QList<qsizetype> expected = installs(sim, "1234");
         expected[1]++;
@@ -141,7 +144,8 @@ class TestFleet : public QObject
         retry->click();
         QTRY_VERIFY_WITH_TIMEOUT(!update()->isRunning(), 30000);
         QCOMPARE(installs(sim, "1234"), expected);
-        QCOMPARE(part<QLabel>("batchSummary")->text(), "Update firmware: 0 done, 2 failed, 0 left");
+        QCOMPARE(widget<QLabel>("batchSummary")->text(),
+                 "Update firmware: 0 done, 2 failed, 0 left");
         QCOMPARE(progressOf("2:0:0:0:0:1"), "back, firmware A → B");
 
         // Two start; once asked to finish, the one that stalls is aborted.
@@ -165,7 +169,8 @@ class TestFleet : public QObject
                  qPrintable(progressOf("2:0:0:0:0:6")));
         QCOMPARE(progressOf("2:0:0:0:0:8"), "not started");
         QCOMPARE(installs(sim, "8"), QList<qsizetype>{0});
-        QCOMPARE(part<QLabel>("batchSummary")->text(), "Update firmware: 1 done, 1 failed, 1 left");
+        QCOMPARE(widget<QLabel>("batchSummary")->text(),
+                 "Update firmware: 1 done, 1 failed, 1 left");
     }
 
     // Three devices sharing an address and one without: counted from a first
