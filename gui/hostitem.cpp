@@ -124,6 +124,19 @@ QString HostItem::interfaceName() const
     return QString::fromLatin1(where.name);
 }
 
+DiscoveredDevice HostItem::device() const
+{
+    DiscoveredDevice device{};
+    device.entry.mac = mac_;
+    device.entry.ipaddr = address_;
+    device.entry.netmask = netmask;
+    set_latin1_field(device.entry.hostname, text(QHostView::Hostname));
+    set_latin1_field(device.entry.firmware, text(QHostView::Firmware));
+    device.where = where;
+    device.source = source_;
+    return device;
+}
+
 void HostItem::update(const DiscoveredDevice &device)
 {
     const QStringList texts = device_texts(device.entry);
@@ -230,7 +243,7 @@ bool HostItem::noteEdited() const
 QString HostItem::rowText() const
 {
     QStringList texts;
-    for (int c = 0; c < QHostView::ColumnCount; ++c)
+    for (int c = 0; c < QHostView::Progress; ++c)
         texts << text(c);
     return texts.join('\t');
 }

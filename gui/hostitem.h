@@ -33,6 +33,8 @@ class HostItem : public QTreeWidgetItem
     const in_addr &source() const { return source_; }
     // Empty for the wildcard address.
     QString interfaceName() const;
+    // The device as the run that listed it heard it, for the exchanges.
+    DiscoveredDevice device() const;
 
     // Takes the texts of another reply from the same device, in place.
     void update(const DiscoveredDevice &device);
@@ -64,7 +66,7 @@ class HostItem : public QTreeWidgetItem
     // Whether the Note column holds an edit not yet stored.
     bool noteEdited() const;
 
-    // Every column's text, tab-separated.
+    // Every column's text but the progress, tab-separated.
     QString rowText() const;
     // Whether any column's text holds needle, which is case-folded.
     bool matches(const QString &foldedNeedle) const;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
+#include "addressplandialog.h"
+#include "batchoptions.h"
 #include "export.h"
+#include "firmwareupdate.h"
 #include "installdialog.h"
 #include "qhostview.h"
 #include "windowsettings.h"
@@ -10,13 +13,16 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +103,21 @@ void setup_main_window(QWidget &box, const QString &database)
     auto *exportButton = new QPushButton(QObject::tr("Export…"), &box);
     exportButton->setObjectName("exportButton");
     toolRow->addWidget(exportButton);
+    // Work on the selected devices, each of which has its row's context
+    // menu too.
+    auto *batchButton = new QToolButton(&box);
+    batchButton->setObjectName("batchButton");
+    batchButton->setText(QObject::tr("Batch"));
+    batchButton->setPopupMode(QToolButton::InstantPopup);
+    auto *batchMenu = new QMenu(batchButton);
+    QAction *updateAction = batchMenu->addAction(QObject::tr("Update firmware…"));
+    updateAction->setObjectName("updateFirmware");
+    QAction *assignAction = batchMenu->addAction(QObject::tr("Assign addresses…"));
+    assignAction->setObjectName("assignAddresses");
+    batchMenu->addSeparator();
+    QAction *optionsAction = batchMenu->addAction(QObject::tr("Batch options…"));
+    batchButton->setMenu(batchMenu);
+    toolRow->addWidget(batchButton);
 
     auto *list = new QHostView(&box);
     layout->addWidget(list);
@@ -117,21 +138,49 @@ void setup_main_window(QWidget &box, const QString &database)
     statusRow->addWidget(cancelButton);
     auto *dialog = new InstallDialog(QObject::tr("Mac"), &box);
     list->setSetupDialog(dialog);
+    auto *update = new FirmwareUpdate(list, dialog, &box);
+    layout->insertWidget(layout->indexOf(list) + 1, update);
+    auto *options = new BatchOptions(&box);
+    list->addRowActions({updateAction, assignAction});
 
     // The item signals carry no position; the slots take the pointer's, in
-    // the list's coordinates.
+    // the list's coordinates. A click with Ctrl or Shift selects rows: it
+    // opens no page.
     const auto pointer = [list] { return list->viewport()->mapFromGlobal(QCursor::pos()); };
-    QObject::connect(list, &QTreeWidget::itemClicked, list,
-                     [list, pointer](QTreeWidgetItem *item, int column) {
-                         list->clickedItem(item, pointer(), column);
-                     });
+    QObject::connect(
+        list, &QTreeWidget::itemClicked, list, [list, pointer](QTreeWidgetItem *item, int column) {
+            if (QGuiApplication::keyboardModifiers() & (Qt::ControlModifier | Qt::ShiftModifier))
+                return;
+            list->clickedItem(item, pointer(), column);
+        });
     QObject::connect(list, &QTreeWidget::itemDoubleClicked, list,
                      [list, pointer](QTreeWidgetItem *item, int column) {
                          list->doubleClickedItem(item, pointer(), column);
                      });
     QObject::connect(discover, &QPushButton::clicked, list, &QHostView::refresh);
     QObject::connect(cancelButton, &QPushButton::clicked, list, &QHostView::cancel);
-    QObject::connect(list, &QHostView::busyChanged, discover, &QPushButton::setDisabled);
+    // Nothing that starts a run or a batch while one is under way, or while
+    // a batch holds the list.
+    const auto idleChanged = [list, discover, updateAction, assignAction] {
+        const bool idle = !list->isBusy() && !list->isHeld();
+        for (QAction *action : {updateAction, assignAction})
+            action->setEnabled(idle);
+        discover->setEnabled(idle);
+    };
+    QObject::connect(list, &QHostView::busyChanged, discover, idleChanged);
+    QObject::connect(list, &QHostView::heldChanged, discover, idleChanged);
+    QObject::connect(updateAction, &QAction::triggered, update, &FirmwareUpdate::chooseImage);
+    QObject::connect(assignAction, &QAction::triggered, list, [&box, list] {
+        auto *plan = new AddressPlanDialog(list, &box);
+        plan->setAttribute(Qt::WA_DeleteOnClose);
+        plan->open();
+    });
+    QObject::connect(optionsAction, &QAction::triggered, options, &QDialog::open);
+    QObject::connect(options->parallelBox(), &QSpinBox::valueChanged, update,
+                     &FirmwareUpdate::setParallel);
+    QObject::connect(options->verifyBox(), &QSpinBox::valueChanged, update,
+                     &FirmwareUpdate::setVerifySeconds);
+    QObject::connect(update, &FirmwareUpdate::statusMessage, statusLine, &QLabel::setText);
     QObject::connect(list, &QHostView::busyChanged, cancelButton, &QPushButton::setEnabled);
     QObject::connect(list, &QHostView::statusMessage, statusLine, &QLabel::setText);
     QObject::connect(filter, &QLineEdit::textChanged, list, &QHostView::setFilterText);
@@ -146,7 +195,8 @@ void setup_main_window(QWidget &box, const QString &database)
         filter->selectAll();
     });
 
-    const WindowParts parts{&box, list, watchInterval, dialog};
+    const WindowParts parts{
+        &box, list, watchInterval, dialog, options->parallelBox(), options->verifyBox()};
     restore_window_settings(parts);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &box,
                      [parts] { save_window_settings(parts); });

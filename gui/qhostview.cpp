@@ -45,7 +45,8 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     setObjectName(QString::fromLatin1(name));
     setColumnCount(ColumnCount);
     setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware"),
-                     tr("Vendor"), tr("State"), tr("Note")});
+                     tr("Vendor"), tr("State"), tr("Note"), tr("Progress")});
+    setColumnHidden(Progress, true);
     for (int c = Ip; c < Firmware; ++c)
         setColumnWidth(c, 100);
     setColumnWidth(Vendor, 160);
@@ -412,6 +413,17 @@ void QHostView::copySelection()
         QGuiApplication::clipboard()->setText(lines.join('\n'));
 }
 
+QList<HostItem *> QHostView::selectedRows() const
+{
+    QList<HostItem *> rows;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        auto *row = static_cast<HostItem *>(topLevelItem(i));
+        if (row->isSelected() && !row->isHidden())
+            rows << row;
+    }
+    return rows;
+}
+
 void QHostView::keyPressEvent(QKeyEvent *event)
 {
     if (event->matches(QKeySequence::Copy)) {
@@ -473,6 +485,10 @@ void QHostView::showRowMenu(const QPoint &position)
                                                   {tr("Copy row"), item->rowText()}};
     for (const auto &[label, text] : copies)
         menu.addAction(label, [text = text] { QGuiApplication::clipboard()->setText(text); });
+    if (!rowActions.isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(rowActions);
+    }
     menu.exec(viewport()->mapToGlobal(position));
 }
 
@@ -497,6 +513,25 @@ bool QHostView::openurl(const QString &ip)
 void QHostView::refresh()
 {
     startRun(nullptr, true);
+}
+
+void QHostView::refreshInPlace()
+{
+    startRun(nullptr, false);
+}
+
+void QHostView::hold(bool on)
+{
+    if (held == on)
+        return;
+    held = on;
+    emit heldChanged(held);
+    if (!held && restartPending && !running) {
+        restartPending = false;
+        running = true;
+        emit busyChanged(true);
+        startWorker();
+    }
 }
 
 void QHostView::cancel()
@@ -571,7 +606,7 @@ void QHostView::startRun(const SetupRequest *request, bool clears)
     if (request != nullptr)
         queuedRequests.append(*request);
     clearNext = clearNext || clears;
-    if (running) {
+    if (running || held) {
         restartPending = true;
         return;
     }
@@ -597,7 +632,7 @@ void QHostView::endRun()
 {
     finishRun();
     listing = false;
-    if (restartPending) {
+    if (restartPending && !held) {
         restartPending = false;
         // start() waits for the thread to leave its finishing steps, which
         // take no time once finished() has been emitted.

@@ -22,13 +22,26 @@
 
 class HostItem;
 class InstallDialog;
+class QAction;
 
 class QHostView : public QTreeWidget
 {
     Q_OBJECT
 
   public:
-    enum Column { Ip, Netmask, Mac, Hostname, Firmware, Vendor, State, Note, ColumnCount };
+    enum Column {
+        Ip,
+        Netmask,
+        Mac,
+        Hostname,
+        Firmware,
+        Vendor,
+        State,
+        Note,
+        // How an upload or a new address went; hidden until one starts.
+        Progress,
+        ColumnCount
+    };
 
     explicit QHostView(QWidget *parent = nullptr, const char *name = nullptr);
     ~QHostView() override;
@@ -54,8 +67,23 @@ class QHostView : public QTreeWidget
     void takeFound(const QList<FoundDevice> &devices);
     void takeRecorded(QList<RememberedDevice> devices);
 
+    // Every row of a MAC (as the inventory writes it), absent ones too.
+    QList<HostItem *> rowsOf(const QString &mac) const { return rowsOfMac.values(mac); }
+    // The selected rows not hidden by the filter, in the list's order.
+    QList<HostItem *> selectedRows() const;
+    bool isBusy() const { return running; }
+    // While held, the runs asked for (Discover, the watch, a setup) wait
+    // until it is let go: work on many listed devices holds the list, so
+    // that no run replaces their rows or talks to them meanwhile.
+    void hold(bool on);
+    bool isHeld() const { return held; }
+    // Added to every row's context menu, after the copies.
+    void addRowActions(const QList<QAction *> &actions) { rowActions += actions; }
+
   public slots:
     void refresh();
+    // A run that updates the rows in place, as the watch's do.
+    void refreshInPlace();
     // Ends the run in progress and drops the setups and runs queued behind it.
     void cancel();
     void clickedItem(QTreeWidgetItem *item, const QPoint &, int c);
@@ -78,6 +106,7 @@ class QHostView : public QTreeWidget
     void statusMessage(const QString &line);
     // A run has started, or the last one has ended.
     void busyChanged(bool busy);
+    void heldChanged(bool held);
 
   protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -129,6 +158,7 @@ class QHostView : public QTreeWidget
     // setups it is to carry.
     bool running = false;
     bool restartPending = false;
+    bool held = false;
     bool clearNext = false;
     QList<SetupRequest> queuedRequests;
     // The current run: whether it clears the list, whether it was cancelled,
@@ -166,6 +196,7 @@ class QHostView : public QTreeWidget
     bool showAbsent = true;
     bool watching = false;
     QTimer watchTimer;
+    QList<QAction *> rowActions;
     // Repaints the "last seen" times now and then.
     QTimer ageTimer;
 };

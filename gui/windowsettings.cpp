@@ -26,7 +26,13 @@ void restore_window_settings(const WindowParts &parts)
     // A state saved with other columns would put them in the wrong places.
     if (settings.value("columns").toInt() == QHostView::ColumnCount)
         parts.list->header()->restoreState(settings.value("header").toByteArray());
+    // The last batch's outcomes are gone: its column comes back with the next.
+    parts.list->setColumnHidden(QHostView::Progress, true);
     parts.watchInterval->setValue(settings.value("watchInterval", 10).toInt());
+    parts.parallelUploads->setValue(
+        settings.value("parallelUploads", parts.parallelUploads->value()).toInt());
+    parts.verifySeconds->setValue(
+        settings.value("verifySeconds", parts.verifySeconds->value()).toInt());
     const QString folder = settings.value("imageFolder").toString();
     if (!folder.isEmpty())
         parts.dialog->setImageFolder(folder);
@@ -40,4 +46,6 @@ void save_window_settings(const WindowParts &parts)
     settings.setValue("header", parts.list->header()->saveState());
     settings.setValue("watchInterval", parts.watchInterval->value());
     settings.setValue("imageFolder", parts.dialog->imageFolder());
+    settings.setValue("parallelUploads", parts.parallelUploads->value());
+    settings.setValue("verifySeconds", parts.verifySeconds->value());
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the window keeps between starts: its size, the list's column widths
-// and order, the watch interval, and the folder the last image was chosen
-// from. Kept per program name, so a test run never sees the user's.
+// and order, the watch interval, the folder the last image was chosen
+// from, and the batch options. Kept per program name, so a test run never sees the user's.
 #pragma once
 
 class InstallDialog;
@@ -14,6 +14,8 @@ struct WindowParts {
     QHostView *list;
     QSpinBox *watchInterval;
     InstallDialog *dialog;
+    QSpinBox *parallelUploads;
+    QSpinBox *verifySeconds;
 };
 
 void restore_window_settings(const WindowParts &parts);

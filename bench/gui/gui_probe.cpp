@@ -7,6 +7,10 @@
 // follows. With --grab FILE it saves a picture of the window at the end,
 // each column a little wider than its widest text; --size WIDTH HEIGHT sets the
 // window's size for it.
+// With --batch IMAGE PARALLEL UNTIL it then selects every row, sorted by
+// address, and updates them with IMAGE, PARALLEL at once; the picture is
+// taken 1.5 s after the batch's counts line first holds UNTIL, so uploads
+// that stalled show how far they got.
 // With --database FILE the window remembers its devices there.
 // With --startup SINCE ROWS it runs no discovery: it reports the
 // milliseconds from SINCE (milliseconds since the epoch, taken just before
@@ -16,6 +20,7 @@
 // With --watch SECONDS RUNS it turns on the watch at that interval instead of
 // pressing "Discover", and reports the process's resident memory after the
 // first of RUNS runs, at its highest, and after the last.
+#include "firmwareupdate.h"
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
@@ -24,6 +29,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
@@ -32,6 +38,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -153,6 +160,50 @@ class WatchMemory : public QObject
     long highest = 0;
 };
 
+// Saves a picture of box, each column a little wider than its widest text;
+// false when it cannot be written.
+bool grab_window(QWidget &box, const char *path)
+{
+    // A little room between the columns keeps the picture readable.
+    for (int column = 0; column < QHostView::ColumnCount; ++column) {
+        view->resizeColumnToContents(column);
+        view->setColumnWidth(column, view->columnWidth(column) + 16);
+    }
+    if (box.grab().save(QString::fromLocal8Bit(path)))
+        return true;
+    std::fprintf(stderr, "gui_probe: cannot save %s\n", path);
+    return false;
+}
+
+// Updates every row, PARALLEL at once, and takes the picture once the
+// counts line has held until for a moment; ends the application then.
+void start_batch(QWidget &box, const QStringList &batch, const char *grab)
+{
+    view->sortItems(QHostView::Ip, Qt::AscendingOrder);
+    view->selectAll();
+    box.findChild<QSpinBox *>("parallelUploads")->setValue(batch[1].toInt());
+    auto *update = box.findChild<FirmwareUpdate *>();
+    update->updateFirmware(batch[0]);
+    // Unselected, the rows show the outcomes' colours.
+    view->clearSelection();
+    auto *poll = new QTimer(&box);
+    QObject::connect(poll, &QTimer::timeout, &box, [&box, poll, update, until = batch[2], grab] {
+        if (!box.findChild<QLabel *>("batchSummary")->text().contains(until)) {
+            if (!update->isRunning()) {
+                std::fprintf(stderr, "gui_probe: the batch ended without \"%s\"\n",
+                             qPrintable(until));
+                QCoreApplication::exit(1);
+            }
+            return;
+        }
+        poll->stop();
+        QTimer::singleShot(1500, &box, [&box, grab] {
+            QCoreApplication::exit(grab == nullptr || grab_window(box, grab) ? 0 : 1);
+        });
+    });
+    poll->start(50);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -163,6 +214,7 @@ int main(int argc, char *argv[])
     const char *grab = nullptr;
     QString database;
     QStringList setup;
+    QStringList batch;
     qint64 since = -1;
     int startupRows = 0;
     QString filter;
@@ -180,6 +232,9 @@ int main(int argc, char *argv[])
         } else if (std::strcmp(argv[i], "--setup") == 0 && i + 3 < argc) {
             setup = QStringList{argv[i + 1], argv[i + 2], argv[i + 3]};
             i += 3;
+        } else if (std::strcmp(argv[i], "--batch") == 0 && i + 3 < argc) {
+            batch = QStringList{argv[i + 1], argv[i + 2], argv[i + 3]};
+            i += 3;
         } else if (std::strcmp(argv[i], "--startup") == 0 && i + 2 < argc) {
             since = std::atoll(argv[i + 1]);
             startupRows = std::atoi(argv[i + 2]);
@@ -192,7 +247,8 @@ int main(int argc, char *argv[])
             i += 2;
         } else {
             std::fprintf(stderr, "usage: gui_probe [--database FILE] [--setup MAC IP NETMASK] "
-                                 "[--grab FILE] [--size WIDTH HEIGHT]\n"
+                                 "[--batch IMAGE PARALLEL UNTIL] [--grab FILE] "
+                                 "[--size WIDTH HEIGHT]\n"
                                  "       gui_probe --database FILE --startup SINCE ROWS "
                                  "[--filter TEXT]\n"
                                  "       gui_probe [--database FILE] --watch SECONDS RUNS\n");
@@ -247,25 +303,17 @@ int main(int argc, char *argv[])
             view->doubleClickedItem(row, QPoint(), QHostView::Mac);
             return;
         }
+        if (!batch.isEmpty()) {
+            start_batch(box, std::exchange(batch, {}), grab);
+            return;
+        }
         const qint64 ended = clock.elapsed();
         ticker.stop();
         std::printf("rows=%d last_row_ms=%lld run_ms=%lld longest_stall_ms=%lld\n", rows,
                     static_cast<long long>(lastRow), static_cast<long long>(ended),
                     static_cast<long long>(longestStall));
         std::fflush(stdout);
-        int status = 0;
-        if (grab != nullptr) {
-            // A little room between the columns keeps the picture readable.
-            for (int column = 0; column < QHostView::ColumnCount; ++column) {
-                view->resizeColumnToContents(column);
-                view->setColumnWidth(column, view->columnWidth(column) + 16);
-            }
-            if (!box.grab().save(QString::fromLocal8Bit(grab))) {
-                std::fprintf(stderr, "gui_probe: cannot save %s\n", grab);
-                status = 1;
-            }
-        }
-        QCoreApplication::exit(status);
+        QCoreApplication::exit(grab == nullptr || grab_window(box, grab) ? 0 : 1);
     });
     // Pressed once the window is up, so start-up does not count as a stall.
     QTimer::singleShot(200, [&] {
