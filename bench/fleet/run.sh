@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks devscout-cli on many simulated devices, inside a private network
 # namespace:
-#  - install of one 16 MiB image on 100 devices with --verify, at --parallel
-#    1, 4 and 16: total time, peak memory (GNU time), and how many devices
-#    took the image and came back with the new firmware;
+#  - install of one 16 MiB image on 100 devices with --verify (first asked
+#    after the default 10 s), at --parallel 1, 4 and 16: total time, peak
+#    memory (GNU time), and how many devices took the image and came back
+#    with the new firmware;
 #  - setup of 254 devices that all answer at one factory address, from one
 #    plan file: total time, time per device, how many answered at their new
 #    address.
