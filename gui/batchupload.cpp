@@ -94,7 +94,9 @@ void BatchUpload::verify(const std::vector<BatchResult> &results)
         this, [this, indexes] { emit verifying(indexes); }, Qt::QueuedConnection);
     VerifyOptions options{};
     options.deadline_ms = verifyMs;
-    options.first_ask_ms = std::min(DEFAULT_VERIFY_INTERVAL_MS, verifyMs / 4);
+    // A device still on its old image answers too: leave it time to restart,
+    // but not the whole of a short wait.
+    options.first_ask_ms = std::min(DEFAULT_VERIFY_FIRST_ASK_MS, verifyMs / 4);
     options.stop_requested = aborted;
     options.context = &control;
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
