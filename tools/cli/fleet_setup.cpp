@@ -75,9 +75,13 @@ std::string line_of(const PlanRow &row, const RowOutcome &o)
 Record record_of(const PlanRow &row, const RowOutcome &o, const ApplyResult *applied)
 {
     std::string keys;
-    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i)
-        if (row.problems & 1u << i)
-            keys += (keys.empty() ? "" : " ") + std::string(plan_problem_key(1u << i));
+    for (int i = 0; i < PLAN_PROBLEM_KINDS; ++i) {
+        if ((row.problems & 1u << i) == 0)
+            continue;
+        if (!keys.empty())
+            keys += ' ';
+        keys += plan_problem_key(1u << i);
+    }
     const bool answered = applied != nullptr && applied->answered;
     const bool past_end = row.problems & PLAN_PAST_SUBNET_END;
     return {
