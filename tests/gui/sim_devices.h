@@ -3,6 +3,7 @@
 // network namespace until started again or destroyed.
 #pragma once
 
+#include "only_loopback.h"
 #include "ready_pipe.h"
 
 #include <QProcess>
@@ -10,7 +11,6 @@
 #include <QStringList>
 #include <csignal>
 #include <fcntl.h>
-#include <net/if.h>
 #include <sys/prctl.h>
 
 class SimDevices : public QProcess
@@ -53,13 +53,3 @@ class SimDevices : public QProcess
 
     QString log;
 };
-
-// Whether this network namespace has loopback alone.
-inline bool only_loopback()
-{
-    struct if_nameindex *names = if_nameindex();
-    bool only = names != nullptr && names[0].if_index != 0 &&
-                QByteArray(names[0].if_name) == "lo" && names[1].if_index == 0;
-    if_freenameindex(names);
-    return only;
-}
