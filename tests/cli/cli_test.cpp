@@ -6,10 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 class CliTest : public ExchangeTest
 {
@@ -18,21 +15,15 @@ class CliTest : public ExchangeTest
     // place of @1000; seconds is how long it took.
     ProgramResult cli(const std::string &command, double *seconds)
     {
-        std::string line = CLI_BINARY;
+        std::vector<std::string> argv = {CLI_BINARY};
         std::istringstream words(command);
         for (std::string word; words >> word;)
-            line += " '" + (word[0] == '@' ? path(word.substr(1)) : word) + "'";
+            argv.push_back(word[0] == '@' ? path(word.substr(1)) : word);
         const auto started = std::chrono::steady_clock::now();
-        const int status =
-            std::system((line + " </dev/null >" + path("out") + " 2>" + path("err")).c_str());
+        const ProgramResult result = run_program(argv);
         *seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        auto read = [this](const char *name) {
-            std::ostringstream text;
-            text << std::ifstream(path(name)).rdbuf();
-            return text.str();
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("out"), read("err")};
+        return result;
     }
 
     // The device's log lines up to a request of our own, sent now: the

@@ -9,12 +9,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <csignal>
-#include <fcntl.h>
-#include <fstream>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace
@@ -36,13 +30,6 @@ QString states(const QJsonArray &rows)
 class InventoryCliTest : public ExchangeTest
 {
   protected:
-    testing::AssertionResult restart_sim(const std::vector<std::string> &devices)
-    {
-        if (sim_.running() && !sim_.stop())
-            return testing::AssertionFailure() << "the simulator did not stop";
-        return sim_.start(path("sim" + std::to_string(++sims_) + ".log"), devices);
-    }
-
     std::vector<std::string> command(const std::vector<std::string> &words) const
     {
         std::vector<std::string> argv = {CLI_BINARY, "--database", path("inventory.sqlite")};
@@ -55,42 +42,6 @@ class InventoryCliTest : public ExchangeTest
         const ProgramResult result = run_program(command(words));
         EXPECT_EQ(result.status, 0) << result.err;
         return QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).array();
-    }
-
-    // Starts argv with its stdout and stderr to the scratch files out and err.
-    pid_t start(const std::vector<std::string> &argv, const std::string &out,
-                const std::string &err = "err") const
-    {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, path(out).c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, path(err).c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-
-    ProgramResult run_program(const std::vector<std::string> &argv) const
-    {
-        const pid_t pid = start(argv, "out");
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid)
-            return {};
-        auto read = [this](const char *name) {
-            std::ostringstream text;
-            text << std::ifstream(path(name)).rdbuf();
-            return text.str();
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("out"), read("err")};
     }
 
     // The file's first count lines, once it has them (fewer after 60 s).
@@ -119,9 +70,6 @@ class InventoryCliTest : public ExchangeTest
         waitpid(pid, &status, 0);
         return -1;
     }
-
-  private:
-    int sims_ = 0;
 };
 
 // Each run is remembered: a device's first sighting stays, its new address
@@ -140,7 +88,7 @@ TEST_F(InventoryCliTest, DiscoverAndInventoryShowWhatChanged)
     QString firstSeen;
     for (const auto &[devices, expected] : runs) {
         SCOPED_TRACE(expected);
-        ASSERT_TRUE(restart_sim(devices));
+        ASSERT_TRUE(start_sim(devices));
         const QJsonArray rows = json({"discover", "--json"});
         EXPECT_EQ(states(rows).toStdString(), expected);
         for (const QJsonValue &row : rows) {
@@ -170,12 +118,12 @@ TEST_F(InventoryCliTest, DiscoverAndInventoryShowWhatChanged)
 // that missed two runs; and exit status 0 on SIGTERM.
 TEST_F(InventoryCliTest, WatchPrintsALinePerEvent)
 {
-    ASSERT_TRUE(restart_sim({A, B}));
-    const pid_t watch = start(command({"discover", "--watch", "2"}), "watch");
+    ASSERT_TRUE(start_sim({A, B}));
+    const pid_t watch = spawn(command({"discover", "--watch", "2"}), "watch");
     ASSERT_GT(watch, 0);
     // Between two runs, which are two seconds apart.
     EXPECT_EQ(wait_for_lines("watch", 2).size(), 2u);
-    ASSERT_TRUE(restart_sim({A_MOVED}));
+    ASSERT_TRUE(start_sim({A_MOVED}));
     const std::vector<std::string> lines = wait_for_lines("watch", 4);
     EXPECT_EQ(end_with(watch, SIGTERM, 30), 0);
 
@@ -194,9 +142,9 @@ TEST_F(InventoryCliTest, WatchPrintsALinePerEvent)
 // A signal ends the wait between runs at once, not when the wait is over.
 TEST_F(InventoryCliTest, ASignalEndsTheWatchsWait)
 {
-    ASSERT_TRUE(restart_sim({A}));
+    ASSERT_TRUE(start_sim({A}));
     const pid_t watch =
-        start({CLI_BINARY, "--no-inventory", "discover", "--watch", "600"}, "watch");
+        spawn({CLI_BINARY, "--no-inventory", "discover", "--watch", "600"}, "watch");
     ASSERT_GT(watch, 0);
     EXPECT_EQ(wait_for_lines("watch", 1).size(), 1u);
     EXPECT_EQ(end_with(watch, SIGINT, 10), 0);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <sys/wait.h>
 
 // The fixture's tear-down stops it; so must any test that starts one more.
@@ -117,14 +118,48 @@ class ExchangeTest : public testing::TestWithParam<size_t>
     }
 
     std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    // Stops the one running first.
     testing::AssertionResult start_sim(const std::vector<std::string> &devices)
     {
+        if (testing::AssertionResult stopped = sim_.stop(); !stopped)
+            return stopped;
         return sim_.start(path("sim.log"), devices);
     }
     std::string write_file(const std::string &name, const std::string &contents) const
     {
         std::ofstream(path(name), std::ios::binary) << contents;
         return path(name);
+    }
+    std::string read_file(const std::string &name) const
+    {
+        std::ostringstream text;
+        text << std::ifstream(path(name)).rdbuf();
+        return text.str();
+    }
+
+    // Starts argv reading nothing, its stdout to the scratch file out and
+    // its stderr to out.err. No word holds a single quote.
+    pid_t spawn(const std::vector<std::string> &argv, const std::string &out) const
+    {
+        std::string line = "exec";
+        for (const std::string &word : argv)
+            line += " '" + word + "'";
+        line += " </dev/null >'" + path(out) + "' 2>'" + path(out + ".err") + "'";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+            _exit(127);
+        }
+        return pid;
+    }
+    ProgramResult run_program(const std::vector<std::string> &argv) const
+    {
+        const pid_t pid = spawn(argv, "out");
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid)
+            return {};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file("out"),
+                read_file("out.err")};
     }
 
     // The exchanges from the wildcard address, and a run, which fails the
