@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window with its memory: what it lists at start, what runs make of
-// devices that appear, change and go away, notes, the filter, watch, export
-// and keys. Offscreen, with temporary databases and simulated devices in
-// this private network namespace.
+// devices that appear, change and go away, notes, the filter, watch, export,
+// keys, and what it keeps between starts. Offscreen, with temporary
+// databases and simulated devices in this private network namespace.
 #include "hostitem.h"
 #include "installdialog.h"
 #include "mainwindow.h"
@@ -92,6 +92,8 @@ class TestInventory : public QObject
         QVERIFY(dir.isValid());
         // No registry: the vendors of global MACs stay empty.
         setVendorRegistryFolder(dir.path());
+        // The windows' settings go here, not to the user's.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
     }
 
     void lastSeen()
@@ -350,6 +352,30 @@ class TestInventory : public QObject
         });
         QTest::keyClick(view, Qt::Key_Return);
         QCOMPARE(shownMac, "2:0:0:0:0:2");
+    }
+
+    // What the window was left with comes back in the next one. Last: the
+    // windows after it would start as this one left off.
+    void settingsKeptBetweenStarts()
+    {
+        openWindow(QString());
+        box->resize(640, 480);
+        view->header()->moveSection(QHostView::Note, 0);
+        view->header()->resizeSection(QHostView::Hostname, 217);
+        part<QSpinBox>("watchInterval")->setValue(42);
+        dia->setImageFolder(dir.path());
+        // The app keeps them as it quits.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QVERIFY(QFile::exists(
+            dir.filePath("config/" + QCoreApplication::applicationName() + "/window.conf")));
+
+        openWindow(QString());
+        QCOMPARE(box->size(), QSize(640, 480));
+        QCOMPARE(view->header()->visualIndex(QHostView::Note), 0);
+        QCOMPARE(view->header()->sectionSize(QHostView::Hostname), 217);
+        QCOMPARE(part<QSpinBox>("watchInterval")->value(), 42);
+        QCOMPARE(dia->imageFolder(), dir.path());
     }
 };
 
