@@ -1,16 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Simulated devices for the window's tests, serving in the test's private
-// network namespace until started again or destroyed.
+// Common ground of the window's tests: simulated devices, serving in the
+// test's private network namespace until started again or destroyed; the
+// records of devices a run would hand the list; answers to modal dialogs.
 #pragma once
 
+#include "discover.h"
+#include "only_loopback.h"
 #include "ready_pipe.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTimer>
+#include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
-#include <net/if.h>
+#include <functional>
+#include <netinet/ether.h>
 #include <sys/prctl.h>
 
 class SimDevices : public QProcess
@@ -54,12 +64,32 @@ class SimDevices : public QProcess
     QString log;
 };
 
-// Whether this network namespace has loopback alone.
-inline bool only_loopback()
+inline DiscoverEntry device(const char *ip, const char *mac, const char *netmask = "255.255.255.0",
+                            const char *host = "", const char *firmware = "")
 {
-    struct if_nameindex *names = if_nameindex();
-    bool only = names != nullptr && names[0].if_index != 0 &&
-                QByteArray(names[0].if_name) == "lo" && names[1].if_index == 0;
-    if_freenameindex(names);
-    return only;
+    DiscoverEntry entry{};
+    inet_pton(AF_INET, ip, &entry.ipaddr);
+    inet_pton(AF_INET, netmask, &entry.netmask);
+    ether_aton_r(mac, &entry.mac);
+    std::strncpy(entry.hostname, host, sizeof(entry.hostname) - 1);
+    std::strncpy(entry.firmware, firmware, sizeof(entry.firmware) - 1);
+    return entry;
+}
+
+// Runs handle on the modal T the next pass of an event loop finds shown, if
+// any: the dialog's own exec loop is such a pass.
+template <typename T> void onModal(const std::function<void(T *)> &handle)
+{
+    QTimer::singleShot(0, qApp, [handle] {
+        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget()))
+            handle(modal);
+    });
+}
+
+inline void chooseFile(const QString &path)
+{
+    onModal<QFileDialog>([path](QFileDialog *files) {
+        files->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+        static_cast<QDialog *>(files)->accept(); // QFileDialog hides it
+    });
 }

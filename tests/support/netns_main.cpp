@@ -1,24 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Test main for tests that send the protocol: refuses to start anywhere but in
 // a fresh private network namespace, whatever launched it.
-#include <gtest/gtest.h>
+#include "only_loopback.h"
 
 #include <cstdio>
-#include <cstring>
-#include <net/if.h>
-
-static bool only_loopback()
-{
-    struct if_nameindex *names = if_nameindex();
-    if (names == nullptr)
-        return false;
-    bool only_lo = true;
-    for (struct if_nameindex *n = names; n->if_index != 0; ++n)
-        if (std::strcmp(n->if_name, "lo") != 0)
-            only_lo = false;
-    if_freenameindex(names);
-    return only_lo;
-}
+#include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
