@@ -111,11 +111,6 @@ std::string parse_row(const Span *fields, int count, PlanRow *row)
     return {};
 }
 
-bool same_mac(const ether_addr &a, const ether_addr &b)
-{
-    return std::memcmp(&a, &b, sizeof(a)) == 0;
-}
-
 bool held_by_other(uint32_t address, const ether_addr &mac, const HeldAddress *held, int held_count)
 {
     for (int i = 0; i < held_count; ++i)

@@ -171,10 +171,10 @@ void HostItem::dropStaleMarks()
 
 void HostItem::addConflict(const ether_addr &other)
 {
-    if (std::memcmp(&other, &mac_, sizeof(mac_)) == 0)
+    if (same_mac(other, mac_))
         return;
     for (auto &mark : conflicts)
-        if (std::memcmp(&mark.value, &other, sizeof(other)) == 0) {
+        if (same_mac(mark.value, other)) {
             mark.run = run;
             return;
         }

@@ -277,11 +277,6 @@ int cancelled(Exchange &exchange)
     return exchange.fail(STAGE_CANCELLED, ECANCELED);
 }
 
-bool same_mac(const ether_addr &a, const ether_addr &b)
-{
-    return std::memcmp(&a, &b, sizeof(a)) == 0;
-}
-
 // The reply to request: right type and session, from the device's address
 // when the caller knows it, and naming the target when it names a device.
 bool is_reply_to(const DiscoverEntry &reply, const sockaddr_in &from, const DiscoverEntry &request,

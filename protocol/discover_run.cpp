@@ -3,6 +3,7 @@
 // all of them until no new device has answered for 2 seconds.
 #include "discover_run.h"
 #include "report.h"
+#include "text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -145,8 +146,7 @@ class SeenDevices
         std::vector<Device> &devices = by_address_[address.s_addr];
         *address_listed = !devices.empty();
         for (const Device &known : devices)
-            if (std::memcmp(&known.mac, &mac, sizeof(mac)) == 0 &&
-                known.source.s_addr == source.s_addr)
+            if (same_mac(known.mac, mac) && known.source.s_addr == source.s_addr)
                 return false;
         devices.push_back({mac, source});
         return true;

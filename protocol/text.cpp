@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <cstring>
 
 const char *format_mac(const ether_addr &mac, MacForm form, char out[MAC_TEXT_SIZE])
 {
@@ -11,6 +12,11 @@ const char *format_mac(const ether_addr &mac, MacForm form, char out[MAC_TEXT_SI
         form == MacForm::Short ? "%x:%x:%x:%x:%x:%x" : "%02x:%02x:%02x:%02x:%02x:%02x";
     std::snprintf(out, MAC_TEXT_SIZE, format, b[0], b[1], b[2], b[3], b[4], b[5]);
     return out;
+}
+
+bool same_mac(const ether_addr &a, const ether_addr &b)
+{
+    return std::memcmp(&a, &b, sizeof(a)) == 0;
 }
 
 const char *format_ipv4(in_addr address, char out[INET_ADDRSTRLEN])

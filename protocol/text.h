@@ -17,5 +17,7 @@ const char *format_mac(const ether_addr &mac, MacForm form, char out[MAC_TEXT_SI
 // Six groups of one or two hexadecimal digits separated by colons, the
 // length bytes of text and nothing else; false leaves mac unusable.
 bool parse_mac_text(const char *text, size_t length, ether_addr *mac);
+// Byte for byte.
+bool same_mac(const ether_addr &a, const ether_addr &b);
 // Dotted decimal.
 const char *format_ipv4(in_addr address, char out[INET_ADDRSTRLEN]);

@@ -3,6 +3,7 @@
 
 #include "batch_install.h"
 #include "checks.h"
+#include "text.h"
 #include "values.h"
 
 #include <QCommandLineParser>
@@ -134,7 +135,7 @@ bool read_macs(const QStringList &texts, CliCommand *command, int *exit_status)
         if (!read_mac(text, &mac, exit_status))
             return false;
         for (const ether_addr &earlier : command->macs)
-            if (std::memcmp(&earlier, &mac, sizeof(mac)) == 0)
+            if (same_mac(earlier, mac))
                 return bad_value("MAC address", text, "given twice", exit_status);
         command->macs.push_back(mac);
     }

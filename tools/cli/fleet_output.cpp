@@ -16,8 +16,9 @@ bool print_fleet_output(const CliCommand &command, const std::vector<Record> &re
     std::string out;
     if (command.format == OutputFormat::Json)
         out = format_records({}, records, OutputFormat::Json);
-    for (const std::string &line : lines)
-        out += command.format == OutputFormat::Json ? "" : line + "\n";
+    else
+        for (const std::string &line : lines)
+            out += line + "\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0;
 }
