@@ -217,13 +217,18 @@ class TestInventory : public QObject
     }
 
     // Rows stay where they are: a changed device's row is updated, a silent
-    // one greyed, a new one added, and the selection kept.
+    // one greyed, a new one added, and the selection kept. Two devices that
+    // answer with one MAC each keep the row of their address.
     void watchUpdatesInPlace()
     {
         QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
         openWindow(newFile("sqlite"));
         SimDevices sim;
-        QVERIFY(sim.start({"addr=127.1.0.1,mac=2:0:0:0:0:1", "addr=127.1.0.2,mac=2:0:0:0:0:2"}));
+        const QStringList clones = {"addr=127.1.0.5,mac=2:0:0:0:0:5",
+                                    "addr=127.1.0.55,mac=2:0:0:0:0:5,delay=300"};
+        QVERIFY(sim.start(
+            QStringList{"addr=127.1.0.1,mac=2:0:0:0:0:1", "addr=127.1.0.2,mac=2:0:0:0:0:2"} +
+            clones));
         QSignalSpy done(view, &QHostView::refresh_done);
         part<QSpinBox>("watchInterval")->setValue(1);
         part<QCheckBox>("watch")->click();
@@ -231,18 +236,21 @@ class TestInventory : public QObject
         HostItem *selected = row("2:0:0:0:0:2");
         QVERIFY(selected != nullptr);
         view->setCurrentItem(selected);
+        const auto *clone = view->findItems("127.1.0.55", Qt::MatchExactly).value(0);
         int removals = 0;
         connect(view->model(), &QAbstractItemModel::rowsRemoved, this, [&] { ++removals; });
         connect(view->model(), &QAbstractItemModel::modelReset, this, [&] { ++removals; });
 
-        QVERIFY(sim.start(
-            {"addr=127.1.0.2,mac=2:0:0:0:0:2,fw=fw 2.0", "addr=127.1.0.3,mac=2:0:0:0:0:3"}));
+        QVERIFY(sim.start(QStringList{"addr=127.1.0.2,mac=2:0:0:0:0:2,fw=fw 2.0",
+                                      "addr=127.1.0.3,mac=2:0:0:0:0:3"} +
+                          clones));
         // The run under way may have begun before the change; the next not.
         const qsizetype runs = done.count();
         QTRY_VERIFY_WITH_TIMEOUT(done.count() >= runs + 2, 30000);
         part<QCheckBox>("watch")->click();
         QCOMPARE(removals, 0);
-        QCOMPARE(view->topLevelItemCount(), 3);
+        QCOMPARE(view->topLevelItemCount(), 5);
+        QVERIFY(clone != nullptr && clone->text(QHostView::Ip) == "127.1.0.55");
         QCOMPARE(row("2:0:0:0:0:2"), selected);
         QVERIFY(selected->isSelected());
         QCOMPARE(selected->text(QHostView::Firmware), "fw 2.0");
