@@ -323,7 +323,7 @@ int exchange_request(const in_addr *local, const DiscoverEntry &request, int rep
     // A stop asked for before the request keeps it from going out at all.
     if (exchange.stop_requested())
         return cancelled(exchange);
-    FdGuard sock(set_discover_socket(local));
+    FdGuard sock(open_discover_socket(local, exchange.options.source_port));
     if (sock.get() < 0)
         return exchange.fail(STAGE_SOCKET, errno);
     FdGuard broadcast(open_broadcast_listener(sock.get()));

@@ -145,6 +145,7 @@ struct ExchangeOptions {
     // Nonzero: the request goes to device alone instead of the limited
     // broadcast, for a device behind a router (found through a target).
     int unicast;
+    uint16_t source_port;         // 0: the system picks the request's port
     int stall_timeout_ms;         // 0: DEFAULT_STALL_TIMEOUT_MS
     int connect_timeout_ms;       // 0: DEFAULT_CONNECT_TIMEOUT_MS
     InstallProgress progress;     // optional; called after every piece sent

@@ -24,9 +24,10 @@ const RoutedCase ROUTED_CASES[] = {
     {"setup 02:aa:00:00:00:07 198.18.5.9 255.255.255.0", 1, "", "", ""},
     {"--target 198.18.5.255 --no-inventory discover", 0, "198.18.5.2 ", "ack ", "from=198.18.4.1:"},
     {"--target 198.18.5.2 --no-inventory discover", 0, "198.18.5.2 ", "ack ", "from=198.18.4.1:"},
-    {"--target 198.18.5.255 setup 02:aa:00:00:00:07 198.18.5.9 255.255.255.0", 0,
-     "setup of 02:aa:00:00:00:07 (198.18.5.2): success\n", "setup ",
-     "ip=198.18.5.9 netmask=255.255.255.0 dhcp=0 result=2"},
+    {"--target 198.18.5.255 --source-port 40123 setup 02:aa:00:00:00:07 198.18.5.9 255.255.255.0",
+     0, "setup of 02:aa:00:00:00:07 (198.18.5.2): success\n", "setup ",
+     "from=198.18.4.1:40123 mac=02:aa:00:00:00:07 ip=198.18.5.9 netmask=255.255.255.0 dhcp=0 "
+     "result=2"},
     {"--target 198.18.5.2 install 02:aa:00:00:00:07 @1000", 0,
      "install on 02:aa:00:00:00:07 (198.18.5.2): image sent, 1000 bytes\n", "upload ",
      "received=1000 "},

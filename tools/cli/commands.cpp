@@ -104,6 +104,7 @@ int run_exchange(const CliCommand &command)
     ExchangeOptions options{};
     options.device = device->source;
     options.unicast = device->target.s_addr != INADDR_ANY;
+    options.source_port = command.source_port; // the run's socket is closed by now
     options.stall_timeout_ms = command.timeout_ms;
     options.connect_timeout_ms = command.timeout_ms;
     ExchangeReport report{};
