@@ -11,9 +11,9 @@ namespace
 struct RoutedCase {
     const char *command;
     int status;
-    const char *out;    // a part of stdout
+    const char *out;    // text that stdout holds
     const char *kind;   // the device's log line that the row looks at, "" for none
-    const char *logged; // a part of that line
+    const char *logged; // text that line holds
 };
 
 constexpr const char *MAC = "02:aa:00:00:00:07";
