@@ -275,7 +275,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "router, or one device's address (may be repeated).",
         "ADDRESS");
     const QCommandLineOption source_port_option(
-        "source-port", "Send the discovery from UDP port PORT (1-65535) instead of any free one.",
+        "source-port",
+        "Send the discovery and a setup or install request from UDP port PORT (1-65535) instead "
+        "of any free one.",
         "PORT");
     const QCommandLineOption max_time_option(
         "max-time", "Let a discovery run last at most SECONDS (default 30).", "SECONDS");
