@@ -62,6 +62,7 @@ int apply_plan(const PlanRow *rows, int count, const ApplyOptions *options, Appl
         } else {
             ExchangeOptions exchange{};
             exchange.device = row.device.source;
+            exchange.unicast = row.device.target.s_addr != INADDR_ANY;
             exchange.stop_requested = chosen.stop_requested;
             exchange.context = chosen.context;
             if (do_setup_report(&row.device.where.addr, &row.mac, &row.ip, &row.netmask,

@@ -57,6 +57,7 @@ void run_uploads(Batch *batch)
         Upload upload{batch, index};
         ExchangeOptions options{};
         options.device = device.source;
+        options.unicast = device.target.s_addr != INADDR_ANY;
         options.stall_timeout_ms = batch->options.stall_timeout_ms;
         options.connect_timeout_ms = batch->options.connect_timeout_ms;
         options.progress = callbacks.progress != nullptr ? upload_progress : nullptr;

@@ -111,8 +111,12 @@ int locate_devices(const DiscoverInterface *interfaces, int count, const ether_a
     for (int i = 0; i < mac_count; ++i)
         wanted.push_back({macs[i], LOCATE_MISSING, {}});
     Locator locator(&wanted, chosen, heard);
-    const int ran = discover_run(interfaces, count, &locator,
-                                 chosen.max_run_ms > 0 ? chosen.max_run_ms : DEFAULT_MAX_RUN_MS);
+    DiscoverRunOptions run{};
+    run.max_run_ms = chosen.max_run_ms;
+    run.targets = chosen.targets;
+    run.target_count = chosen.target_count;
+    run.source_port = chosen.source_port;
+    const int ran = discover_run_with(interfaces, count, &locator, run);
     std::move(wanted.begin(), wanted.end(), std::back_inserter(*out));
     return ran;
 }

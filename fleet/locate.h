@@ -31,6 +31,10 @@ struct LocateOptions {
     bool end_when_all_answered;
     StopRequested stop_requested; // optional; polled at least every 100 ms
     void *context;                // handed to stop_requested
+    // Beyond the limited broadcast (DiscoverRunOptions).
+    const in_addr *targets;
+    int target_count;
+    uint16_t source_port;
 };
 
 // One discovery run on interfaces; out gets one result per wanted MAC, in the

@@ -118,7 +118,7 @@ void QHostView::add_item(const DiscoverEntry *entry, const DiscoverInterface *wh
                          const in_addr *source)
 {
     const DiscoveredDevice device{*entry, where != nullptr ? *where : DiscoverInterface{},
-                                  source != nullptr ? *source : in_addr{}};
+                                  source != nullptr ? *source : in_addr{}, in_addr{}};
     QList<QTreeWidgetItem *> added;
     place({device, vendorForMac(entry->mac)}, &added);
     insertRows(&added);

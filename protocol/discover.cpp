@@ -26,6 +26,11 @@
 
 int set_discover_socket(const in_addr *local)
 {
+    return open_discover_socket(local, 0);
+}
+
+int open_discover_socket(const in_addr *local, uint16_t port)
+{
     // Close-on-exec, so that a browser started by the window does not keep
     // the discovery port of a run open.
     FdGuard sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
@@ -40,7 +45,7 @@ int set_discover_socket(const in_addr *local)
     }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = 0;
+    addr.sin_port = htons(port);
     addr.sin_addr = *local;
     if (bind(sock.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) < 0) {
         report_error("discover_set_socket: bind(): %s\n", std::strerror(errno));
@@ -71,24 +76,31 @@ void fill_session_id(unsigned char session_id[2])
     session_id[1] = static_cast<unsigned char>(std::rand() % 256);
 }
 
-static int send_header_only(int sock, int type, const unsigned char session_id[2])
+static int send_header_only(int sock, int type, const unsigned char session_id[2], in_addr to)
 {
     DiscoverEntry entry;
     reset_discover_packet(&entry);
     entry.type = type;
     entry.session_id[0] = session_id[0];
     entry.session_id[1] = session_id[1];
-    return broadcast_discover_packet(sock, DISCOVER_PORT, &entry);
+    if (to.s_addr == htonl(INADDR_BROADCAST))
+        return broadcast_discover_packet(sock, DISCOVER_PORT, &entry);
+    return send_discover_packet_to(sock, to, DISCOVER_PORT, &entry);
 }
 
 int send_discover(int sock, const unsigned char session_id[2])
 {
-    return send_header_only(sock, DISCOVER_REQUEST, session_id);
+    return send_header_only(sock, DISCOVER_REQUEST, session_id, in_addr{htonl(INADDR_BROADCAST)});
+}
+
+int send_discover_to(int sock, const unsigned char session_id[2], in_addr to)
+{
+    return send_header_only(sock, DISCOVER_REQUEST, session_id, to);
 }
 
 int send_discover_reply_ack(int sock, const unsigned char session_id[2])
 {
-    return send_header_only(sock, DISCOVER_ACK, session_id);
+    return send_header_only(sock, DISCOVER_ACK, session_id, in_addr{htonl(INADDR_BROADCAST)});
 }
 
 int receive_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from, int *ifindex)
@@ -144,6 +156,12 @@ static bool same_session(const DiscoverEntry &entry, const unsigned char session
 int accept_discover_reply(int ack_sock, const unsigned char session_id[2],
                           const DiscoverEntry &reply)
 {
+    return accept_discover_reply_to(ack_sock, session_id, reply, in_addr{htonl(INADDR_BROADCAST)});
+}
+
+int accept_discover_reply_to(int ack_sock, const unsigned char session_id[2],
+                             const DiscoverEntry &reply, in_addr ack_to)
+{
     if (reply.type != DISCOVER_REPLY) {
         report_error("read_discover_reply: this doesn't look like a discover reply at all\n");
         return 0;
@@ -153,7 +171,7 @@ int accept_discover_reply(int ack_sock, const unsigned char session_id[2],
         return 0;
     }
     report_error("read_discover_reply: we got a reply :-)\n");
-    send_discover_reply_ack(ack_sock, session_id);
+    send_header_only(ack_sock, DISCOVER_ACK, session_id, ack_to);
     return 1;
 }
 
@@ -290,7 +308,8 @@ bool is_reply_to(const DiscoverEntry &reply, const sockaddr_in &from, const Disc
     return same_mac(reply.mac, no_mac) || same_mac(reply.mac, request.mac);
 }
 
-// Broadcasts request on a fresh discovery socket and waits, at most
+// Sends request (to the limited broadcast, or to the device alone when it is
+// behind a router) on a fresh discovery socket and waits, at most
 // REPLY_WAIT_MS however much else arrives, for its reply; other datagrams
 // are passed over silently. Fills reply and the address it came from.
 int exchange_request(const in_addr *local, const DiscoverEntry &request, int reply_type,
@@ -299,12 +318,15 @@ int exchange_request(const in_addr *local, const DiscoverEntry &request, int rep
     // A stop asked for before the request keeps it from going out at all.
     if (exchange.stop_requested())
         return cancelled(exchange);
-    FdGuard sock(set_discover_socket(local));
+    FdGuard sock(open_discover_socket(local, exchange.options.source_port));
     if (sock.get() < 0)
         return exchange.fail(STAGE_SOCKET, errno);
     FdGuard broadcast(open_broadcast_listener(sock.get()));
     // A failed send shows as its own line and then as the time-out.
-    broadcast_discover_packet(sock.get(), DISCOVER_PORT, &request);
+    if (exchange.options.unicast != 0 && exchange.options.device.s_addr != INADDR_ANY)
+        send_discover_packet_to(sock.get(), exchange.options.device, DISCOVER_PORT, &request);
+    else
+        broadcast_discover_packet(sock.get(), DISCOVER_PORT, &request);
     pollfd fds[2] = {{sock.get(), POLLIN, 0}, {broadcast.get(), POLLIN, 0}};
     const int64_t deadline = now_ms() + REPLY_WAIT_MS;
     for (bool matched = false; !matched;) {

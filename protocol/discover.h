@@ -70,6 +70,9 @@ int parse_discover_packet(const unsigned char *data, int length, DiscoverEntry *
 // Builds the datagram for entry into packet; returns its length (3 to 255).
 int encode_discover_packet(const DiscoverEntry *entry, unsigned char packet[MAX_PACKET_LEN]);
 int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entry);
+// The same datagram to one IPv4 address: a device's own address, or the
+// broadcast address of a subnet behind a router.
+int send_discover_packet_to(int sock, in_addr to, uint16_t port, const DiscoverEntry *entry);
 
 // The word the setup and install exchanges print for a reply's result code.
 const char *setup_result_word(int result);
@@ -80,9 +83,13 @@ const char *install_result_word(int result);
 // The UDP socket of an exchange, bound to local at a port the system picks,
 // with a 2-second receive time-out; -1 when it cannot be set up.
 int set_discover_socket(const in_addr *local);
+// The same, bound to port instead (0: the system picks).
+int open_discover_socket(const in_addr *local, uint16_t port);
 void fill_session_id(unsigned char session_id[2]);
 int send_discover(int sock, const unsigned char session_id[2]);
 int send_discover_reply_ack(int sock, const unsigned char session_id[2]);
+// The request to one address instead of the limited broadcast.
+int send_discover_to(int sock, const unsigned char session_id[2], in_addr to);
 // Reads return 1 for a usable packet (read_discover_reply: a reply of the
 // session, acknowledged and copied to entry), 0 for a datagram to ignore
 // (the loop goes on), -1 for the time-out or a receive error (the loop ends).
@@ -94,6 +101,10 @@ void print_discover_entry(const DiscoverEntry *entry);
 // of read_discover_reply; on 1 the reply has been acknowledged on ack_sock.
 int accept_discover_reply(int ack_sock, const unsigned char session_id[2],
                           const DiscoverEntry &reply);
+// The same with the acknowledgement sent to ack_to: a device behind a router
+// never hears the limited broadcast.
+int accept_discover_reply_to(int ack_sock, const unsigned char session_id[2],
+                             const DiscoverEntry &reply, in_addr ack_to);
 // read_discover_packet that also tells the index of the interface the
 // datagram arrived on (0 when unknown; the socket needs IP_PKTINFO set).
 int receive_discover_packet(int sock, DiscoverEntry *entry, sockaddr_in *from, int *ifindex);
@@ -131,6 +142,10 @@ struct ExchangeOptions {
     // The address the device's discover reply came from: replies from any
     // other address are ignored. 0.0.0.0 accepts any sender.
     in_addr device;
+    // Nonzero: the request goes to device alone instead of the limited
+    // broadcast, for a device behind a router (found through a target).
+    int unicast;
+    uint16_t source_port;         // 0: the system picks the request's port
     int stall_timeout_ms;         // 0: DEFAULT_STALL_TIMEOUT_MS
     int connect_timeout_ms;       // 0: DEFAULT_CONNECT_TIMEOUT_MS
     InstallProgress progress;     // optional; called after every piece sent

@@ -106,14 +106,62 @@ struct Listener {
     unsigned ifindex;
 };
 
-// Opens the sockets of each interface and sends the three requests on each;
-// an interface that fails either step is left out.
+// The local address the system's route to target leaves from; 0.0.0.0 when
+// it has none.
+in_addr route_source(in_addr target)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(DISCOVER_PORT);
+    address.sin_addr = target;
+    socklen_t length = sizeof(address);
+    FdGuard probe(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    int on = 1; // a local subnet's broadcast address is a target too
+    // Connecting a datagram socket sends nothing; it only picks the route.
+    if (probe.get() < 0 || setsockopt(probe.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0 ||
+        connect(probe.get(), reinterpret_cast<const sockaddr *>(&address), sizeof(address)) < 0 ||
+        getsockname(probe.get(), reinterpret_cast<sockaddr *>(&address), &length) < 0)
+        return in_addr{};
+    return address.sin_addr;
+}
+
+// The socket a target's requests leave from: the interface of its route, or
+// a wildcard one, or the first; one socket per target, so a device answers
+// each request once.
+const Listener *listener_for(in_addr target, const std::vector<Listener> &listeners)
+{
+    const in_addr source = route_source(target);
+    for (const Listener &listener : listeners)
+        if (!is_wildcard(listener.where) && listener.where.addr.s_addr == source.s_addr)
+            return &listener;
+    for (const Listener &listener : listeners)
+        if (is_wildcard(listener.where))
+            return &listener;
+    return listeners.empty() ? nullptr : &listeners.front();
+}
+
+// The target that reached the device whose reply came from source: its own
+// address, or the broadcast address of the subnet it reports; 0.0.0.0 for
+// none.
+in_addr target_of(in_addr source, const DiscoverEntry &reply, const DiscoverRunOptions &options)
+{
+    const uint32_t broadcast =
+        reply.netmask.s_addr != 0 ? source.s_addr | ~reply.netmask.s_addr : source.s_addr;
+    for (int i = 0; i < options.target_count; ++i)
+        if (options.targets[i].s_addr == source.s_addr || options.targets[i].s_addr == broadcast)
+            return options.targets[i];
+    return in_addr{};
+}
+
+// Opens the sockets of each interface and sends the three requests on each,
+// and to every target; an interface that fails either step is left out.
 std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int count,
-                                     const unsigned char session_id[2])
+                                     const unsigned char session_id[2],
+                                     const DiscoverRunOptions &options)
 {
     std::vector<Listener> listeners;
     for (int i = 0; i < count; ++i) {
-        FdGuard sock(set_discover_socket(&interfaces[i].addr));
+        FdGuard sock(open_discover_socket(&interfaces[i].addr, options.source_port));
         if (sock.get() < 0)
             continue;
         enlarge_receive_buffer(sock.get());
@@ -129,6 +177,10 @@ std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int co
         std::erase_if(listeners, [&](const Listener &listener) {
             return send_discover(listener.request.get(), session_id) != 0;
         });
+        // A target that cannot be reached costs its own requests only.
+        for (int t = 0; t < options.target_count; ++t)
+            if (const Listener *listener = listener_for(options.targets[t], listeners))
+                send_discover_to(listener->request.get(), session_id, options.targets[t]);
     }
     return listeners;
 }
@@ -164,11 +216,20 @@ class SeenDevices
 
 int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink, int max_run_ms)
 {
+    DiscoverRunOptions options{};
+    options.max_run_ms = max_run_ms;
+    return discover_run_with(interfaces, count, sink, options);
+}
+
+int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
+                      const DiscoverRunOptions &options)
+{
     const auto started = Clock::now();
+    const int max_run_ms = options.max_run_ms > 0 ? options.max_run_ms : DEFAULT_MAX_RUN_MS;
     unsigned char session_id[2];
     fill_session_id(session_id);
 
-    std::vector<Listener> listeners = start_requests(interfaces, count, session_id);
+    std::vector<Listener> listeners = start_requests(interfaces, count, session_id, options);
     if (listeners.empty())
         return -1;
 
@@ -227,7 +288,12 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
                 for (const Listener &listener : listeners)
                     if (listener.ifindex == static_cast<unsigned>(ifindex))
                         heard_by = &listener;
-            if (got == 0 || accept_discover_reply(heard_by->request.get(), session_id, entry) != 1)
+            if (got == 0)
+                continue;
+            const in_addr target = target_of(from.sin_addr, entry, options);
+            const in_addr ack_to =
+                target.s_addr != 0 ? from.sin_addr : in_addr{htonl(INADDR_BROADCAST)};
+            if (accept_discover_reply_to(heard_by->request.get(), session_id, entry, ack_to) != 1)
                 continue;
             bool address_listed = false;
             const bool added = seen.add(entry.ipaddr, entry.mac, from.sin_addr, &address_listed);
@@ -239,7 +305,7 @@ int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *s
             // Only a device not heard before keeps the run going, so a
             // chattering peer cannot.
             silent_until = Clock::now() + std::chrono::milliseconds(RUN_SILENCE_MS);
-            sink->found({entry, heard_by->where, from.sin_addr});
+            sink->found({entry, heard_by->where, from.sin_addr, target});
         }
     }
     return 0;

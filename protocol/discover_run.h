@@ -17,11 +17,14 @@ struct DiscoverInterface {
 
 // A device as a run reports it: its reply, the interface that heard it, and
 // the address the reply came from, to which its setup and install exchanges
-// are bound.
+// are bound. target is the run's target that reached it (its address or its
+// subnet's broadcast address), 0.0.0.0 when the limited broadcast did: such
+// a device is behind a router, and its exchanges go to source alone.
 struct DiscoveredDevice {
     DiscoverEntry entry;
     DiscoverInterface where;
     in_addr source;
+    in_addr target;
 };
 
 // An IPv4 address of an interface that is up, with the interface's flags
@@ -75,3 +78,16 @@ constexpr int RUN_SILENCE_MS = 2000;
 // left to collect on.
 int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
                  int max_run_ms = DEFAULT_MAX_RUN_MS);
+
+// What a run adds to the limited broadcast; all zero is discover_run's own.
+struct DiscoverRunOptions {
+    int max_run_ms; // 0: DEFAULT_MAX_RUN_MS
+    // Addresses the requests also go to, each from the interface its route
+    // leaves by: subnets' broadcast addresses or devices' own addresses
+    // beyond a router. Their devices' replies are acknowledged to the device.
+    const in_addr *targets;
+    int target_count;
+    uint16_t source_port; // 0: the system picks the sockets' port
+};
+int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
+                      const DiscoverRunOptions &options);

@@ -194,7 +194,8 @@ int encode_discover_packet(const DiscoverEntry *entry, unsigned char packet[MAX_
     return length;
 }
 
-int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entry)
+static int send_packet(int sock, in_addr address, uint16_t port, const DiscoverEntry *entry,
+                       const char *name)
 {
     unsigned char packet[MAX_PACKET_LEN];
     int length = encode_discover_packet(entry, packet);
@@ -202,18 +203,29 @@ int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entr
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    to.sin_addr = address;
     ssize_t sent = sendto(sock, packet, static_cast<size_t>(length), 0,
                           reinterpret_cast<const sockaddr *>(&to), sizeof(to));
     if (sent < 0) {
-        report_error("broadcast_discover_packet: sendto: %s\n", std::strerror(errno));
+        report_error("%s: sendto: %s\n", name, std::strerror(errno));
         return -1;
     }
     if (sent != length) {
-        report_error("broadcast_discover_packet: sendto didn't quite make it\n");
+        report_error("%s: sendto didn't quite make it\n", name);
         return -1;
     }
     return 0;
+}
+
+int broadcast_discover_packet(int sock, uint16_t port, const DiscoverEntry *entry)
+{
+    return send_packet(sock, in_addr{htonl(INADDR_BROADCAST)}, port, entry,
+                       "broadcast_discover_packet");
+}
+
+int send_discover_packet_to(int sock, in_addr to, uint16_t port, const DiscoverEntry *entry)
+{
+    return send_packet(sock, to, port, entry, "send_discover_packet_to");
 }
 
 const char *setup_result_word(int result)

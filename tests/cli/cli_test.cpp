@@ -44,6 +44,9 @@ static const CliCase CLI_CASES[] = {
     bad("discover --interface nosuch0", "--interface 'nosuch0'"),
     bad("discover --bind 127.9.9.9", "--bind '127.9.9.9'"),
     bad("--interface lo --bind 127.0.0.1 discover", "--bind"),
+    bad("--target 127.2.0.1 --target 0.0.0.0 discover", "--target '0.0.0.0'"),
+    bad("--source-port 65536 discover", "--source-port '65536'"),
+    bad("--source-port 0 discover", "--source-port '0'"),
     bad("frobnicate", "unknown command 'frobnicate'"),
     // Many devices: one bad value stops them all before anything is sent.
     bad("install 2:0:0:0:0:1 zz @1", "MAC address 'zz'"),

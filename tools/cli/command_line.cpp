@@ -270,6 +270,16 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "interface", "Use only the interface NAME (default: every interface).", "NAME");
     const QCommandLineOption bind_option(
         "bind", "Use only the interface with the local address ADDRESS.", "ADDRESS");
+    const QCommandLineOption target_option(
+        "target",
+        "Also send the discovery to ADDRESS: the broadcast address of a subnet behind a "
+        "router, or one device's address (may be repeated).",
+        "ADDRESS");
+    const QCommandLineOption source_port_option(
+        "source-port",
+        "Send the discovery and a setup or install request from UDP port PORT (1-65535) instead "
+        "of any free one.",
+        "PORT");
     const QCommandLineOption max_time_option(
         "max-time", "Let a discovery run last at most SECONDS (default 30).", "SECONDS");
     const QCommandLineOption verbose_option(
@@ -281,8 +291,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
                                              "PATH");
     const QCommandLineOption no_inventory_option(
         "no-inventory", "Neither read nor record what earlier discovery runs found.");
-    parser.addOptions({interface_option, bind_option, max_time_option, verbose_option,
-                       database_option, no_inventory_option});
+    parser.addOptions({interface_option, bind_option, target_option, source_port_option,
+                       max_time_option, verbose_option, database_option, no_inventory_option});
     parser.addPositionalArgument("command", "discover, setup, install, inventory or note.");
 
     // A first pass only finds the command; its own options come next.
@@ -428,6 +438,20 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (discover && parser.isSet(watch_option) &&
         !read_seconds(parser.value(watch_option), &command->watch_ms))
         return bad_value("--watch", parser.value(watch_option), SECONDS_EXPECTED, exit_status);
+    for (const QString &value : parser.values(target_option)) {
+        in_addr target{};
+        if (!parse_ipv4(value.toStdString(), &target) || target.s_addr == INADDR_ANY)
+            return bad_value("--target", value,
+                             "expected the dotted IPv4 address of a subnet's broadcast or a device",
+                             exit_status);
+        command->targets.push_back(target);
+    }
+    int source_port = 0;
+    if (parser.isSet(source_port_option) &&
+        !read_whole_number(parser.value(source_port_option), 1, 65535, &source_port))
+        return bad_value("--source-port", parser.value(source_port_option),
+                         "expected a whole number from 1 to 65535", exit_status);
+    command->source_port = static_cast<uint16_t>(source_port);
     if (parser.isSet(max_time_option) &&
         !read_seconds(parser.value(max_time_option), &command->max_run_ms))
         return bad_value("--max-time", parser.value(max_time_option), SECONDS_EXPECTED,

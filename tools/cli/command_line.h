@@ -29,6 +29,8 @@ struct CliCommand {
     OutputFormat format = OutputFormat::Table;
     std::string interface_name;          // --interface, empty when not given
     std::string bind;                    // --bind, empty when not given
+    std::vector<in_addr> targets;        // --target, beyond the limited broadcast
+    uint16_t source_port = 0;            // --source-port; 0: the system picks
     int max_run_ms = DEFAULT_MAX_RUN_MS; // --max-time
     int timeout_ms = 0;                  // --timeout; 0 keeps the protocol's deadlines
     in_addr address{};                   // --address; 0.0.0.0 when not given

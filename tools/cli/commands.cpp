@@ -103,6 +103,8 @@ int run_exchange(const CliCommand &command)
     // longer than --timeout for it.
     ExchangeOptions options{};
     options.device = device->source;
+    options.unicast = device->target.s_addr != INADDR_ANY;
+    options.source_port = command.source_port; // the run's socket is closed by now
     options.stall_timeout_ms = command.timeout_ms;
     options.connect_timeout_ms = command.timeout_ms;
     ExchangeReport report{};
@@ -240,6 +242,9 @@ int locate_for_command(const CliCommand &command, const ether_addr *macs, int co
         *used = interfaces;
     LocateOptions options{};
     options.max_run_ms = command.max_run_ms;
+    options.targets = command.targets.data();
+    options.target_count = static_cast<int>(command.targets.size());
+    options.source_port = command.source_port;
     if (locate_devices(interfaces.data(), static_cast<int>(interfaces.size()), macs, count,
                        &options, located, heard) < 0) {
         print_cli_error("the discovery could not run on any interface");
@@ -253,8 +258,13 @@ int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackS
     std::vector<DiscoverInterface> interfaces;
     if (!select_interfaces(command, &interfaces, fallbackSaid))
         return STATUS_USAGE;
-    if (discover_run(interfaces.data(), static_cast<int>(interfaces.size()), sink,
-                     command.max_run_ms) < 0) {
+    DiscoverRunOptions options{};
+    options.max_run_ms = command.max_run_ms;
+    options.targets = command.targets.data();
+    options.target_count = static_cast<int>(command.targets.size());
+    options.source_port = command.source_port;
+    if (discover_run_with(interfaces.data(), static_cast<int>(interfaces.size()), sink, options) <
+        0) {
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }
