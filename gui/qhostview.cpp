@@ -55,9 +55,9 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     // Every row is one line of text; telling the view so keeps a run with
     // thousands of devices from measuring each row.
     setUniformRowHeights(true);
-    // The rows are drawn again each time rows join. Their texts are Latin,
-    // which needs shaping only for kerning; without it a repaint takes about
-    // a third less.
+    // The rows are drawn again each time rows join, and a repaint without
+    // shaping takes about a third less. Scripts that need shaping still get
+    // it; Latin text loses only its kerning.
     QFont unshaped;
     unshaped.setStyleStrategy(QFont::PreferNoShaping);
     setFont(unshaped);

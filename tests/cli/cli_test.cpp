@@ -95,9 +95,10 @@ static const CliCase CLI_CASES[] = {
     {SETUP, ",setup=none", 1, "", "no reply", "setup", "device=127.2.0.1"},
     {"setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0 --address 127.0.0.4", "", 1, "",
      "no device with MAC 02:aa:00:00:00:01 at 127.0.0.4", "", ""},
-    // A clone answers with the MAC too: nothing is sent until --address picks one,
-    // by its reply's source or the address it reports; the other, quicker, is not heard.
-    {SETUP, " addr=127.2.0.2,mac=02:aa:00:00:00:01", 1, "",
+    // A clone answers with the MAC too, and first: nothing is sent until --address picks one
+    // (the devices named in address order), by its reply's source or the address it
+    // reports; the other, quicker, is not heard.
+    {SETUP, ",delay=300 addr=127.2.0.2,mac=02:aa:00:00:00:01", 1, "",
      "02:aa:00:00:00:01 is answered by 2 devices: 127.2.0.1, 127.2.0.2; pick one with --address",
      "", ""},
     {"setup 02:aa:00:00:00:01 192.0.2.10 255.255.255.0 --address 198.18.0.3",

@@ -75,6 +75,8 @@ class TestFleet : public QObject
     void initTestCase()
     {
         QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        // The windows' settings go here, not to the user's.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
         QFile file(image);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(16 << 20, 'i')) > 0);
         // The address plan's devices answer from a subnet of their own.

@@ -70,6 +70,8 @@ class TestWindow : public QObject
     void initTestCase()
     {
         QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        // The windows' settings go here, not to the user's.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
         for (const auto &[file, size] : {std::pair(small, 5000), std::pair(large, 16 << 20)}) {
             QFile image(file);
             QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(size, 'i')) == size);
