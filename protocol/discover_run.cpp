@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unordered_map>
+#include <unordered_set>
 
 int list_local_addresses(std::vector<LocalAddress> *out)
 {
@@ -140,16 +141,19 @@ const Listener *listener_for(in_addr target, const std::vector<Listener> &listen
     return listeners.empty() ? nullptr : &listeners.front();
 }
 
+// The targets of a run, looked up for each reply however many there are.
+using TargetSet = std::unordered_set<uint32_t>;
+
 // The target that reached the device whose reply came from source: its own
 // address, or the broadcast address of the subnet it reports; 0.0.0.0 for
 // none.
-in_addr target_of(in_addr source, const DiscoverEntry &reply, const DiscoverRunOptions &options)
+in_addr target_of(in_addr source, const DiscoverEntry &reply, const TargetSet &targets)
 {
     const uint32_t broadcast =
         reply.netmask.s_addr != 0 ? source.s_addr | ~reply.netmask.s_addr : source.s_addr;
-    for (int i = 0; i < options.target_count; ++i)
-        if (options.targets[i].s_addr == source.s_addr || options.targets[i].s_addr == broadcast)
-            return options.targets[i];
+    for (const uint32_t address : {source.s_addr, broadcast})
+        if (targets.count(address) != 0)
+            return in_addr{address};
     return in_addr{};
 }
 
@@ -171,16 +175,28 @@ std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int co
         listeners.push_back({std::move(sock), std::move(broadcast), interfaces[i],
                              is_wildcard(interfaces[i]) ? 0 : if_nametoindex(interfaces[i].name)});
     }
+    // Each target's route is looked up once, not once a round, as a run may
+    // ask thousands of remembered devices; again only when an interface
+    // left the run.
+    std::vector<std::pair<in_addr, int>> routed;
+    size_t routed_for = 0;
     for (int round = 0; round < 3; ++round) {
         if (round > 0)
             usleep(REQUEST_GAP_US);
-        std::erase_if(listeners, [&](const Listener &listener) {
-            return send_discover(listener.request.get(), session_id) != 0;
-        });
+        if (!options.targets_only)
+            std::erase_if(listeners, [&](const Listener &listener) {
+                return send_discover(listener.request.get(), session_id) != 0;
+            });
+        if (routed_for != listeners.size()) {
+            routed.clear();
+            routed_for = listeners.size();
+            for (int t = 0; t < options.target_count; ++t)
+                if (const Listener *listener = listener_for(options.targets[t], listeners))
+                    routed.emplace_back(options.targets[t], listener->request.get());
+        }
         // A target that cannot be reached costs its own requests only.
-        for (int t = 0; t < options.target_count; ++t)
-            if (const Listener *listener = listener_for(options.targets[t], listeners))
-                send_discover_to(listener->request.get(), session_id, options.targets[t]);
+        for (const auto &[target, sock] : routed)
+            send_discover_to(sock, session_id, target);
     }
     return listeners;
 }
@@ -242,6 +258,9 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
     int listening = static_cast<int>(
         std::count_if(fds.begin(), fds.end(), [](const pollfd &fd) { return fd.fd >= 0; }));
 
+    TargetSet targets;
+    for (int t = 0; t < options.target_count; ++t)
+        targets.insert(options.targets[t].s_addr);
     SeenDevices seen;
     const auto run_until = started + std::chrono::milliseconds(max_run_ms);
     auto silent_until = Clock::now() + std::chrono::milliseconds(RUN_SILENCE_MS);
@@ -290,7 +309,7 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
                         heard_by = &listener;
             if (got == 0)
                 continue;
-            const in_addr target = target_of(from.sin_addr, entry, options);
+            const in_addr target = target_of(from.sin_addr, entry, targets);
             const in_addr ack_to =
                 target.s_addr != 0 ? from.sin_addr : in_addr{htonl(INADDR_BROADCAST)};
             if (accept_discover_reply_to(heard_by->request.get(), session_id, entry, ack_to) != 1)
@@ -309,4 +328,14 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
         }
     }
     return 0;
+}
+
+void add_targets(std::vector<in_addr> *targets, const in_addr *more, int count)
+{
+    std::unordered_set<uint32_t> named;
+    for (const in_addr &target : *targets)
+        named.insert(target.s_addr);
+    for (int i = 0; i < count; ++i)
+        if (more[i].s_addr != INADDR_ANY && named.insert(more[i].s_addr).second)
+            targets->push_back(more[i]);
 }

@@ -88,6 +88,12 @@ struct DiscoverRunOptions {
     const in_addr *targets;
     int target_count;
     uint16_t source_port; // 0: the system picks the sockets' port
+    // Nonzero: only the targets are asked, not the limited broadcast.
+    int targets_only;
 };
 int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
                       const DiscoverRunOptions &options);
+
+// Appends the addresses of more to targets, but not 0.0.0.0 and none twice:
+// a run asks each target once however often it is named.
+void add_targets(std::vector<in_addr> *targets, const in_addr *more, int count);
