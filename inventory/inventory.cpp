@@ -3,11 +3,13 @@
 
 #include "database_file.h"
 #include "device_table.h"
+#include "discover_run.h"
 #include "statement.h"
 
 #include <QHash>
 #include <QSqlDatabase>
 #include <QStandardPaths>
+#include <arpa/inet.h>
 #include <atomic>
 
 namespace
@@ -78,6 +80,23 @@ QList<RememberedDevice> Inventory::devices() const
                                     changes.text(2), changes.text(3)});
     }
     return out;
+}
+
+std::vector<in_addr> Inventory::absentAddresses(const QSet<QString> &heard) const
+{
+    Statement query(QSqlDatabase::database(connectionName, false),
+                    "SELECT mac, address FROM devices ORDER BY address");
+    std::vector<in_addr> addresses;
+    query.start();
+    while (query.next()) {
+        in_addr address{};
+        if (!heard.contains(query.text(0)) &&
+            inet_pton(AF_INET, query.text(1).toLatin1().constData(), &address) == 1)
+            addresses.push_back(address);
+    }
+    std::vector<in_addr> distinct;
+    add_targets(&distinct, addresses.data(), static_cast<int>(addresses.size()));
+    return distinct;
 }
 
 bool Inventory::setText(const char *column, const QString &mac, const QString &text)

@@ -6,7 +6,10 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <netinet/in.h>
+#include <vector>
 
 // A device as one discovery run saw it: the texts as the window shows them
 // (device bytes read as Latin-1), the MAC in its padded form
@@ -104,6 +107,10 @@ class Inventory
     bool recordRun(const QList<Sighting> &sightings, const QDateTime &at, RecordedRun *out);
     // Every remembered device as the last run left it, in MAC order.
     QList<RememberedDevice> devices() const;
+    // The last addresses of the remembered devices whose MACs are not in
+    // heard, each once and without 0.0.0.0: where to ask the devices a run
+    // did not hear directly.
+    std::vector<in_addr> absentAddresses(const QSet<QString> &heard) const;
     // Sets a device's note or name; false when the MAC is not remembered.
     bool setNote(const QString &mac, const QString &note);
     bool setName(const QString &mac, const QString &name);
