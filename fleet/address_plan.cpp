@@ -119,12 +119,20 @@ bool held_by_other(uint32_t address, const ether_addr &mac, const HeldAddress *h
     return false;
 }
 
-// The local subnet a device was found in: that of the interface address the
-// run used, or for the wildcard the one that holds the device's reply
-// source. False when none is known.
+// The subnet a device was found in: that of the interface address the run
+// used, or for the wildcard the local one that holds the device's reply
+// source, or for a device found through a target the one it reports. False
+// when none is known.
 bool subnet_of(const DiscoveredDevice &device, const std::vector<LocalAddress> &locals,
                uint32_t *network, uint32_t *mask)
 {
+    // Behind a router, the subnet the device reports is the one it stays
+    // reachable in; no local one holds it.
+    if (device.target.s_addr != INADDR_ANY) {
+        *mask = ntohl(device.entry.netmask.s_addr);
+        *network = ntohl(device.source.s_addr) & *mask;
+        return *mask != 0;
+    }
     for (const LocalAddress &local : locals) {
         const uint32_t m = ntohl(local.netmask.s_addr);
         const uint32_t address = ntohl(local.where.addr.s_addr);

@@ -77,8 +77,9 @@ void held_addresses(const std::vector<DiscoveredDevice> &devices, std::vector<He
 // (found by MAC in located), check_new_ip and check_new_netmask, duplicates
 // in the plan, addresses in held by other devices, and the subnet of the
 // interface the device was found on (locals: list_local_addresses; for the
-// wildcard, the local subnet that holds the device's reply source; no check
-// when none does). Problems set before (PLAN_PAST_SUBNET_END) stay. Returns
+// wildcard, the local subnet that holds the device's reply source; for a
+// device found through a target, the subnet it reports; no check when none
+// does). Problems set before (PLAN_PAST_SUBNET_END) stay. Returns
 // how many rows have no problem.
 int check_plan(std::vector<PlanRow> *rows, const std::vector<LocateResult> &located,
                const HeldAddress *held, int held_count, const std::vector<LocalAddress> &locals);

@@ -15,7 +15,14 @@ constexpr auto CONFIRM_GAP = std::chrono::milliseconds(500);
 void confirm_move(const PlanRow &row, FleetClock::time_point until, const ApplyOptions &options,
                   ApplyResult *result)
 {
+    std::vector<in_addr> targets;
+    add_targets(&targets, options.targets, options.target_count);
+    if (row.device.target.s_addr != INADDR_ANY && !row.dhcp)
+        add_targets(&targets, &row.ip, 1);
     LocateOptions locate{};
+    locate.targets = targets.data();
+    locate.target_count = static_cast<int>(targets.size());
+    locate.source_port = options.source_port;
     locate.end_when_all_answered = true;
     locate.stop_requested = options.stop_requested;
     locate.context = options.context;
@@ -63,6 +70,7 @@ int apply_plan(const PlanRow *rows, int count, const ApplyOptions *options, Appl
             ExchangeOptions exchange{};
             exchange.device = row.device.source;
             exchange.unicast = row.device.target.s_addr != INADDR_ANY;
+            exchange.source_port = chosen.source_port;
             exchange.stop_requested = chosen.stop_requested;
             exchange.context = chosen.context;
             if (do_setup_report(&row.device.where.addr, &row.mac, &row.ip, &row.netmask,

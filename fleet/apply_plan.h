@@ -32,12 +32,19 @@ struct ApplyOptions {
     void (*row_done)(void *context, int index, const ApplyResult &result);
     StopRequested stop_requested; // optional; between rows and during waits
     void *context;                // handed to row_done and stop_requested
+    // The locating run's targets and source port (DiscoverRunOptions), for
+    // the setups and the confirming discoveries.
+    const in_addr *targets;
+    int target_count;
+    uint16_t source_port;
 };
 
 // For each row without problems: the setup exchange by MAC on the interface
 // where the device was found, answers taken only from its reply source; then
 // discoveries on that interface, each ending as soon as the MAC answers,
 // until it answers with the new address (with DHCP: at all) or confirm_ms
-// passed. results gets one entry per row. Returns how many rows are
+// passed. A device found through a target is sent its setup alone, and its
+// confirming discoveries also ask its new address, which no broadcast of
+// this side reaches. results gets one entry per row. Returns how many rows are
 // APPLY_DONE.
 int apply_plan(const PlanRow *rows, int count, const ApplyOptions *options, ApplyResult *results);

@@ -29,13 +29,20 @@ int verify_devices(const DiscoverInterface *interfaces, int count, const Discove
         // Only the devices still awaited, so the run ends once they answered.
         std::vector<int> awaited;
         std::vector<ether_addr> macs;
+        std::vector<in_addr> targets;
+        add_targets(&targets, chosen.targets, chosen.target_count);
         for (int i = 0; i < device_count; ++i) {
             if (results[i].state == VERIFY_BACK)
                 continue;
             awaited.push_back(i);
             macs.push_back(before[i].entry.mac);
+            if (before[i].target.s_addr != INADDR_ANY)
+                add_targets(&targets, &before[i].source, 1);
         }
         LocateOptions locate{};
+        locate.targets = targets.data();
+        locate.target_count = static_cast<int>(targets.size());
+        locate.source_port = chosen.source_port;
         locate.max_run_ms = std::min(ms_until(deadline), DEFAULT_MAX_RUN_MS);
         if (locate.max_run_ms == 0)
             break;

@@ -18,6 +18,10 @@ struct VerifyOptions {
     int first_ask_ms = DEFAULT_VERIFY_FIRST_ASK_MS; // wait before the first discovery (0: at once)
     StopRequested stop_requested;                   // optional; polled at least every 100 ms
     void *context;
+    // The locating run's targets and source port (DiscoverRunOptions).
+    const in_addr *targets;
+    int target_count;
+    uint16_t source_port;
 };
 
 enum VerifyState {
@@ -36,7 +40,8 @@ struct VerifyResult {
 // until every one has answered or the deadline passed; results gets one entry
 // per device. A device that answers before it restarts counts as back too,
 // with its firmware unchanged: first_ask_ms is there to leave it that time.
-// Each run ends as soon as every device still awaited has answered. Returns
+// Each run ends as soon as every device still awaited has answered, and
+// also asks the devices found through a target at their reply sources. Returns
 // how many came back, or -1 when no discovery could run (after a line).
 int verify_devices(const DiscoverInterface *interfaces, int count, const DiscoveredDevice *before,
                    int device_count, const VerifyOptions *options, VerifyResult *results);
