@@ -312,6 +312,10 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "Run a discovery every SECONDS until interrupted, printing a JSON line for each "
         "device that appears, changes or is gone.",
         "SECONDS");
+    const QCommandLineOption ask_remembered_option(
+        "ask-remembered",
+        "Also ask each remembered device that the discovery did not hear at its last address, "
+        "so that one behind a router is found again without --target.");
     const QCommandLineOption absent_option(
         "absent", "Also list the devices that did not answer the last discovery run.");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
@@ -360,7 +364,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         if (syntax->kind == CommandKind::Discover || syntax->kind == CommandKind::Inventory)
             parser.addOptions({json_option, csv_option});
         if (syntax->kind == CommandKind::Discover)
-            parser.addOption(watch_option);
+            parser.addOptions({watch_option, ask_remembered_option});
         if (syntax->kind == CommandKind::Inventory)
             parser.addOption(absent_option);
         if (syntax->kind == CommandKind::Setup)
@@ -431,6 +435,10 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         return usage_error("--database needs a path", exit_status);
     const bool remembering =
         syntax->kind == CommandKind::Inventory || syntax->kind == CommandKind::Note;
+    if (discover && parser.isSet(ask_remembered_option) && parser.isSet(no_inventory_option))
+        return usage_error("--ask-remembered needs the inventory; drop --no-inventory",
+                           exit_status);
+    command->ask_remembered = discover && parser.isSet(ask_remembered_option);
     if (remembering && parser.isSet(no_inventory_option))
         return usage_error(std::string(syntax->name) + " needs the inventory; drop --no-inventory",
                            exit_status);

@@ -40,11 +40,12 @@ struct CliCommand {
     bool dhcp = false;
     bool verbose = false; // --verbose: the protocol's lines on stderr
     std::string image;
-    QString database;          // --database; empty for the default file
-    bool use_inventory = true; // false with --no-inventory
-    int watch_ms = 0;          // discover --watch; 0 for a single run
-    bool list_absent = false;  // inventory --absent
-    QString note;              // note's TEXT
+    QString database;            // --database; empty for the default file
+    bool use_inventory = true;   // false with --no-inventory
+    int watch_ms = 0;            // discover --watch; 0 for a single run
+    bool ask_remembered = false; // discover --ask-remembered
+    bool list_absent = false;    // inventory --absent
+    QString note;                // note's TEXT
     // Many devices at once: install with several MACs (or --parallel,
     // --verify, --json), setup with --plan or --from.
     bool fleet = false;

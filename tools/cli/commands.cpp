@@ -4,6 +4,7 @@
 #include "fleet_commands.h"
 #include "progress_bar.h"
 #include "remembered.h"
+#include "remembered_run.h"
 #include "values.h"
 #include "vendors.h"
 #include "watch.h"
@@ -23,18 +24,20 @@ int run_discover(const CliCommand &command)
 {
     if (command.watch_ms > 0)
         return run_watch(command);
+    // Opened before the run, which asks the devices it remembers.
+    const std::unique_ptr<Inventory> inventory =
+        command.use_inventory ? open_inventory(command) : nullptr;
     RowCollector collector;
-    if (const int status = run_discovery(command, &collector); status != STATUS_OK)
+    if (const int status = run_discovery(command, &collector, nullptr, inventory.get());
+        status != STATUS_OK)
         return status;
     mark_conflicts(&collector.rows);
     // A run that cannot be remembered is still listed.
     int status = STATUS_OK;
-    if (command.use_inventory) {
-        const std::unique_ptr<Inventory> inventory = open_inventory(command);
-        if (inventory == nullptr || !remember_run(inventory.get(), QDateTime::currentDateTimeUtc(),
-                                                  &collector.rows, nullptr))
-            status = STATUS_FAILED;
-    }
+    if (command.use_inventory &&
+        (inventory == nullptr ||
+         !remember_run(inventory.get(), QDateTime::currentDateTimeUtc(), &collector.rows, nullptr)))
+        status = STATUS_FAILED;
     // The protocol's lines never go to stdout (main), so it carries the
     // document alone.
     const std::string out = format_rows(collector.rows, command.format);
@@ -253,7 +256,8 @@ int locate_for_command(const CliCommand &command, const ether_addr *macs, int co
     return STATUS_OK;
 }
 
-int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid)
+int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid,
+                  const Inventory *inventory)
 {
     std::vector<DiscoverInterface> interfaces;
     if (!select_interfaces(command, &interfaces, fallbackSaid))
@@ -263,8 +267,8 @@ int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackS
     options.targets = command.targets.data();
     options.target_count = static_cast<int>(command.targets.size());
     options.source_port = command.source_port;
-    if (discover_run_with(interfaces.data(), static_cast<int>(interfaces.size()), sink, options) <
-        0) {
+    if (discover_asking_remembered(command.ask_remembered ? inventory : nullptr, interfaces.data(),
+                                   static_cast<int>(interfaces.size()), sink, options) < 0) {
         print_cli_error("the discovery could not run on any interface");
         return STATUS_FAILED;
     }

@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "discover_run.h"
+#include "inventory.h"
 #include "locate.h"
 
 // The devices of a run as rows, in the order they answered, with vendors.
@@ -20,8 +21,10 @@ class RowCollector : public DiscoverSink
 // One whole discovery run on the command's interfaces: STATUS_OK, or how the
 // program ends after a line that says why it could not run. The line that no
 // interface can broadcast is said only while *fallbackSaid, when given, is
-// false, which it then becomes.
-int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid = nullptr);
+// false, which it then becomes. With --ask-remembered, the devices of
+// inventory that the run did not hear are asked at their last addresses.
+int run_discovery(const CliCommand &command, DiscoverSink *sink, bool *fallbackSaid = nullptr,
+                  const Inventory *inventory = nullptr);
 
 // The local addresses the discovery sockets bind to: from --interface or
 // --bind, or every interface when neither is given, saying so when none can

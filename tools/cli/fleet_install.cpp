@@ -155,6 +155,9 @@ int run_fleet_install(const CliCommand &command)
         // --verify's time counts from the first ask.
         verify.first_ask_ms = command.verify_delay_ms;
         verify.stop_requested = stop_signalled;
+        verify.targets = command.targets.data();
+        verify.target_count = static_cast<int>(command.targets.size());
+        verify.source_port = command.source_port;
         verify.deadline_ms = static_cast<int>(
             std::min<long long>(INT32_MAX, 0LL + command.verify_delay_ms + command.verify_ms));
         if (verify_devices(interfaces.data(), static_cast<int>(interfaces.size()), done.data(),

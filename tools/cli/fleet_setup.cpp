@@ -187,6 +187,9 @@ int run_fleet_setup(const CliCommand &command)
         options.row_done = row_applied;
         options.stop_requested = apply_stopped;
         options.context = &progress;
+        options.targets = command.targets.data();
+        options.target_count = static_cast<int>(command.targets.size());
+        options.source_port = command.source_port;
         apply_plan(rows.data(), static_cast<int>(rows.size()), &options, applied.data());
     }
     bool all_well = true;

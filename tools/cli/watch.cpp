@@ -52,7 +52,8 @@ int run_watch(const CliCommand &command)
     bool fallbackSaid = false;
     while (!stop_signalled()) {
         WatchedRun watched;
-        if (const int status = run_discovery(command, &watched, &fallbackSaid); status != STATUS_OK)
+        if (const int status = run_discovery(command, &watched, &fallbackSaid, inventory.get());
+            status != STATUS_OK)
             return status;
         // A run cut short would make the devices yet to answer look absent.
         if (stop_signalled())
