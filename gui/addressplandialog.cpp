@@ -280,7 +280,7 @@ void AddressPlanDialog::apply()
     stopButton->setEnabled(true);
     markNext(-1);
     results.assign(rows.size(), ApplyResult{});
-    thread.reset(QThread::create([this] {
+    thread.reset(QThread::create([this, reach = list->reach()] {
         ApplyOptions options{};
         options.row_done = [](void *context, int index, const ApplyResult &result) {
             auto *dialog = static_cast<AddressPlanDialog *>(context);
@@ -292,6 +292,9 @@ void AddressPlanDialog::apply()
             return static_cast<AddressPlanDialog *>(context)->stopRequested.load();
         };
         options.context = this;
+        options.targets = reach.targets.data();
+        options.target_count = static_cast<int>(reach.targets.size());
+        options.source_port = reach.sourcePort;
         apply_plan(rows.data(), static_cast<int>(rows.size()), &options, results.data());
     }));
     connect(thread.get(), &QThread::finished, this, &AddressPlanDialog::applyEnded);

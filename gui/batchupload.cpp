@@ -39,8 +39,9 @@ BatchUpload::~BatchUpload()
 }
 
 void BatchUpload::start(std::vector<DiscoveredDevice> chosen, const QByteArray &path, int atOnce,
-                        int verifyWithin)
+                        int verifyWithin, const DiscoveryReach &askedAs)
 {
+    reach = askedAs;
     devices = std::move(chosen);
     image = path;
     parallel = atOnce;
@@ -99,6 +100,9 @@ void BatchUpload::verify(const std::vector<BatchResult> &results)
     options.first_ask_ms = std::min(DEFAULT_VERIFY_FIRST_ASK_MS, verifyMs / 4);
     options.stop_requested = aborted;
     options.context = &control;
+    options.targets = reach.targets.data();
+    options.target_count = static_cast<int>(reach.targets.size());
+    options.source_port = reach.sourcePort;
     const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
     std::vector<VerifyResult> back(before.size());
     if (verify_devices(interfaces.data(), static_cast<int>(interfaces.size()), before.data(),

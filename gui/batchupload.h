@@ -5,6 +5,7 @@
 #pragma once
 
 #include "batch_install.h"
+#include "discoveryreach.h"
 #include "verify.h"
 
 #include <QByteArray>
@@ -23,9 +24,9 @@ class BatchUpload : public QObject
     ~BatchUpload() override;
 
     // Once per object. verifyMs is how long the devices that took the image
-    // have to answer again.
+    // have to answer again; they are asked as reach says.
     void start(std::vector<DiscoveredDevice> devices, const QByteArray &image, int parallel,
-               int verifyMs);
+               int verifyMs, const DiscoveryReach &reach);
     void stop(BatchStop how) { batch_request_stop(&control, how); }
     bool isRunning() const { return thread != nullptr && thread->isRunning(); }
     // How far device index's upload is: bytes sent of total (0 before the
@@ -52,6 +53,7 @@ class BatchUpload : public QObject
     QByteArray image;
     int parallel = 0;
     int verifyMs = 0;
+    DiscoveryReach reach;
     BatchControl control;
     std::unique_ptr<Progress[]> uploads;
     std::unique_ptr<QThread> thread;

@@ -198,7 +198,8 @@ void FirmwareUpdate::start(const QList<RowsOfMac> &groups)
     });
     connect(batch.get(), &BatchUpload::verified, this, &FirmwareUpdate::verified);
     connect(batch.get(), &BatchUpload::finished, this, &FirmwareUpdate::finish);
-    batch->start(std::move(devices), QFile::encodeName(image), parallel, waitSeconds * 1000);
+    batch->start(std::move(devices), QFile::encodeName(image), parallel, waitSeconds * 1000,
+                 list->reach());
     progressTimer.start();
 }
 

@@ -103,7 +103,8 @@ QString last_seen_text(const QDateTime &when, const QDateTime &now)
 HostItem::HostItem(const DiscoveredDevice &device, const QString &vendor)
     : QTreeWidgetItem(device_texts(device.entry) << vendor), mac_(device.entry.mac),
       address_(device.entry.ipaddr), netmask(device.entry.netmask), where(device.where),
-      source_(device.source), firstSeen_(QDateTime::currentDateTimeUtc()), lastSeen_(firstSeen_)
+      source_(device.source), target_(device.target), firstSeen_(QDateTime::currentDateTimeUtc()),
+      lastSeen_(firstSeen_)
 {
     refreshSearchText();
 }
@@ -134,6 +135,7 @@ DiscoveredDevice HostItem::device() const
     set_latin1_field(device.entry.firmware, text(QHostView::Firmware));
     device.where = where;
     device.source = source_;
+    device.target = target_;
     return device;
 }
 
@@ -147,6 +149,7 @@ void HostItem::update(const DiscoveredDevice &device)
     netmask = device.entry.netmask;
     where = device.where;
     source_ = device.source;
+    target_ = device.target;
     lastSeen_ = QDateTime::currentDateTimeUtc();
     if (state_ == DeviceState::Absent) {
         state_ = DeviceState::Present;
@@ -323,6 +326,8 @@ QString HostItem::toolTipText() const
         tip = tr("Found on %1").arg(interfaceName());
     else
         tip = tr("Found on %1 (%2)").arg(interfaceName(), address_text(where.addr));
+    if (target_.s_addr != INADDR_ANY)
+        tip += '\n' + tr("Found through %1").arg(address_text(target_));
     QStringList others;
     for (const auto &mark : conflicts)
         others << mac_text(mark.value);

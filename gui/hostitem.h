@@ -31,6 +31,8 @@ class HostItem : public QTreeWidgetItem
     const in_addr &address() const { return address_; }
     const in_addr &local() const { return where.addr; }
     const in_addr &source() const { return source_; }
+    // The run's target that reached the device, 0.0.0.0 for the broadcast.
+    const in_addr &target() const { return target_; }
     // Empty for the wildcard address.
     QString interfaceName() const;
     // The device as the run that listed it heard it, for the exchanges.
@@ -93,6 +95,7 @@ class HostItem : public QTreeWidgetItem
     in_addr netmask;
     DiscoverInterface where;
     in_addr source_;
+    in_addr target_;
     int run = 0;
     QList<Mark<ether_addr>> conflicts;
     QList<Mark<in_addr>> clones;

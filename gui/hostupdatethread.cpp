@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostupdatethread.h"
 #include "qhostview.h"
+#include "remembered_run.h"
 #include "sighting.h"
 #include "trace.h"
 #include "vendors.h"
 
 #include <QElapsedTimer>
 #include <arpa/inet.h>
+#include <memory>
 #include <utility>
 
 namespace
@@ -80,26 +82,28 @@ void HostUpdateThread::run()
         return;
     trace("Performing discover\n");
     emit listCleared();
-    in_addr any{};
-    any.s_addr = htonl(INADDR_ANY);
+    // A connection of this thread's own, so that the window never waits for
+    // thousands of devices to be read or written.
+    std::unique_ptr<Inventory> inventory;
+    if (!database.isEmpty()) {
+        inventory = std::make_unique<Inventory>(database);
+        if (!inventory->errorLine().isEmpty())
+            say(inventory->errorLine());
+    }
     QList<Sighting> seen;
-    do_discover(list, &any, database.isEmpty() ? nullptr : &seen);
+    do_discover(list, reach, reach.askRemembered ? inventory.get() : nullptr,
+                inventory != nullptr ? &seen : nullptr);
     if (stop())
         say(tr("Discovery cancelled"));
-    else if (!database.isEmpty())
-        record(seen);
+    else if (inventory != nullptr)
+        record(inventory.get(), seen);
 }
 
-// On this thread, with a connection of its own, so that the window never
-// waits for thousands of devices to be written.
-void HostUpdateThread::record(const QList<Sighting> &seen)
+void HostUpdateThread::record(Inventory *inventory, const QList<Sighting> &seen)
 {
-    Inventory inventory(database);
-    if (!inventory.errorLine().isEmpty())
-        emit statusMessage(inventory.errorLine());
     RecordedRun recorded;
-    if (!inventory.recordRun(seen, QDateTime::currentDateTimeUtc(), &recorded)) {
-        emit statusMessage(tr("The inventory %1 could not be written").arg(inventory.path()));
+    if (!inventory->recordRun(seen, QDateTime::currentDateTimeUtc(), &recorded)) {
+        emit statusMessage(tr("The inventory %1 could not be written").arg(inventory->path()));
         return;
     }
     QMetaObject::invokeMethod(
@@ -110,12 +114,15 @@ void HostUpdateThread::record(const QList<Sighting> &seen)
         Qt::QueuedConnection);
 }
 
-int do_discover(QHostView *list, in_addr *local, QList<Sighting> *seen)
+int do_discover(QHostView *list, const DiscoveryReach &reach, const Inventory *inventory,
+                QList<Sighting> *seen)
 {
-    std::vector<DiscoverInterface> interfaces(1);
-    interfaces[0].addr = *local;
-    if (local->s_addr == htonl(INADDR_ANY))
-        interfaces = default_discover_interfaces();
+    const std::vector<DiscoverInterface> interfaces = default_discover_interfaces();
+    DiscoverRunOptions options{};
+    options.targets = reach.targets.data();
+    options.target_count = static_cast<int>(reach.targets.size());
+    options.source_port = reach.sourcePort;
     ListSink sink(list, seen);
-    return discover_run(interfaces.data(), static_cast<int>(interfaces.size()), &sink);
+    return discover_asking_remembered(inventory, interfaces.data(),
+                                      static_cast<int>(interfaces.size()), &sink, options);
 }

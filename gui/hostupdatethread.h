@@ -4,6 +4,7 @@
 #pragma once
 
 #include "discover_run.h"
+#include "discoveryreach.h"
 #include "inventory.h"
 #include "setuprequest.h"
 
@@ -39,6 +40,8 @@ class HostUpdateThread : public QThread
     // The inventory file runs are recorded in (none when empty). Only while
     // the thread is not running: each run opens a connection of its own.
     void setDatabase(const QString &path) { database = path; }
+    // Only while the thread is not running.
+    void setReach(const DiscoveryReach &chosen) { reach = chosen; }
 
   signals:
     void listCleared();
@@ -48,17 +51,19 @@ class HostUpdateThread : public QThread
     void run() override;
 
   private:
-    void record(const QList<Sighting> &seen);
+    void record(Inventory *inventory, const QList<Sighting> &seen);
 
     QHostView *const list;
     QList<SetupRequest> pending;
     QString database;
+    DiscoveryReach reach;
 };
 
-// Runs a discovery from local (from every broadcast interface when it is the
-// wildcard address) on the calling thread, and queues the devices that
-// answer on list, a batch at a time, at most one batch per 10 ms; appends
-// each to seen when given. Ends early once the calling thread is asked to
-// stop. Returns 0 once the replies have been collected, -1 when no request
-// went out.
-int do_discover(QHostView *list, in_addr *local, QList<Sighting> *seen = nullptr);
+// Runs a discovery from every broadcast interface, and reach's targets, on the
+// calling thread (asking inventory's devices it did not hear when given), and
+// queues the devices that answer on list, a batch at a time, at most one
+// batch per 10 ms; appends each to seen when given. Ends early once the
+// calling thread is asked to stop. Returns 0 once the replies have been
+// collected, -1 when no request went out.
+int do_discover(QHostView *list, const DiscoveryReach &reach, const Inventory *inventory,
+                QList<Sighting> *seen);

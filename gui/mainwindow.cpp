@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "addressplandialog.h"
 #include "batchoptions.h"
+#include "discoveryoptions.h"
 #include "export.h"
 #include "firmwareupdate.h"
 #include "installdialog.h"
@@ -116,6 +117,8 @@ void setup_main_window(QWidget &box, const QString &database)
     assignAction->setObjectName("assignAddresses");
     batchMenu->addSeparator();
     QAction *optionsAction = batchMenu->addAction(QObject::tr("Batch options…"));
+    QAction *discoveryAction = batchMenu->addAction(QObject::tr("Discovery options…"));
+    discoveryAction->setObjectName("discoveryOptions");
     batchButton->setMenu(batchMenu);
     toolRow->addWidget(batchButton);
 
@@ -141,6 +144,7 @@ void setup_main_window(QWidget &box, const QString &database)
     auto *update = new FirmwareUpdate(list, dialog, &box);
     layout->insertWidget(layout->indexOf(list) + 1, update);
     auto *options = new BatchOptions(&box);
+    auto *discovery = new DiscoveryOptions(&box);
     list->addRowActions({updateAction, assignAction});
 
     // The item signals carry no position; the slots take the pointer's, in
@@ -176,6 +180,8 @@ void setup_main_window(QWidget &box, const QString &database)
         plan->open();
     });
     QObject::connect(optionsAction, &QAction::triggered, options, &QDialog::open);
+    QObject::connect(discoveryAction, &QAction::triggered, discovery, &QDialog::open);
+    QObject::connect(discovery, &DiscoveryOptions::reachChanged, list, &QHostView::setReach);
     QObject::connect(options->parallelBox(), &QSpinBox::valueChanged, update,
                      &FirmwareUpdate::setParallel);
     QObject::connect(options->verifyBox(), &QSpinBox::valueChanged, update,
@@ -196,7 +202,7 @@ void setup_main_window(QWidget &box, const QString &database)
     });
 
     const WindowParts parts{
-        &box, list, watchInterval, dialog, options->parallelBox(), options->verifyBox()};
+        &box, list, watchInterval, dialog, options->parallelBox(), options->verifyBox(), discovery};
     restore_window_settings(parts);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &box,
                      [parts] { save_window_settings(parts); });

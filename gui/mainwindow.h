@@ -16,7 +16,7 @@ class QWidget;
 // list its hidden setup dialog, and points view, discoverButton and dia at
 // them. With a database path the list shows the devices remembered there
 // and records every run in it; without one it remembers nothing. The size,
-// columns, watch interval, image folder and batch options of the last
+// columns, watch interval, image folder, batch and discovery options of the last
 // window are restored, and saved when the application quits.
 void setup_main_window(QWidget &box, const QString &database = QString());
 

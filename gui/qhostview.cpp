@@ -587,6 +587,8 @@ void QHostView::doubleClickedItem(QTreeWidgetItem *item, const QPoint &, int c)
     request.macText = item->text(Mac);
     request.local = host->local();
     request.device = host->source();
+    request.target = host->target();
+    request.sourcePort = reach_.sourcePort;
 
     setupDialog->setMac(request.macText);
     if (setupDialog->exec() == QDialog::Rejected)
@@ -625,6 +627,7 @@ void QHostView::startWorker()
         emit statusMessage(tr("No network interface can broadcast: asked through the default "
                               "route only"));
     updateThread.setRequests(std::exchange(queuedRequests, {}));
+    updateThread.setReach(reach_);
     updateThread.start();
 }
 

@@ -79,6 +79,10 @@ class QHostView : public QTreeWidget
     bool isHeld() const { return held; }
     // Added to every row's context menu, after the copies.
     void addRowActions(const QList<QAction *> &actions) { rowActions += actions; }
+    // Where the runs started later ask, and the port the window's requests
+    // leave from.
+    const DiscoveryReach &reach() const { return reach_; }
+    void setReach(const DiscoveryReach &reach) { reach_ = reach; }
 
   public slots:
     void refresh();
@@ -197,6 +201,7 @@ class QHostView : public QTreeWidget
     bool watching = false;
     QTimer watchTimer;
     QList<QAction *> rowActions;
+    DiscoveryReach reach_;
     // Repaints the "last seen" times now and then.
     QTimer ageTimer;
 };

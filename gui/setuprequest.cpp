@@ -191,6 +191,8 @@ void run_setup_request(const SetupRequest &request, const std::function<void(QSt
     Hooks hooks{&request, &say, &stop, {}};
     ExchangeOptions options{};
     options.device = request.device;
+    options.unicast = request.target.s_addr != INADDR_ANY;
+    options.source_port = request.sourcePort;
     options.stop_requested = stop_requested;
     options.context = &hooks;
     if (request.setup) {

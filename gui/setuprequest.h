@@ -25,6 +25,10 @@ struct SetupRequest {
     // The address the device's discover reply came from: the exchanges take
     // replies from there only.
     in_addr device{};
+    // The target that reached the device beyond a router, 0.0.0.0 when the
+    // broadcast did: the requests then go to device alone.
+    in_addr target{};
+    uint16_t sourcePort = 0; // 0: the system picks
     bool setup = false;
     in_addr ipaddr{};
     in_addr netmask{};

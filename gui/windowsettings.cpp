@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windowsettings.h"
+#include "discoveryoptions.h"
 #include "installdialog.h"
 #include "qhostview.h"
 
@@ -33,6 +34,12 @@ void restore_window_settings(const WindowParts &parts)
         settings.value("parallelUploads", parts.parallelUploads->value()).toInt());
     parts.verifySeconds->setValue(
         settings.value("verifySeconds", parts.verifySeconds->value()).toInt());
+    DiscoveryReach reach;
+    // A target that is not an address any more leaves none.
+    read_targets(settings.value("targets").toStringList().join(' '), &reach.targets, nullptr);
+    reach.sourcePort = static_cast<uint16_t>(settings.value("sourcePort", 0).toUInt());
+    reach.askRemembered = settings.value("askRemembered", true).toBool();
+    parts.discovery->setReach(reach);
     const QString folder = settings.value("imageFolder").toString();
     if (!folder.isEmpty())
         parts.dialog->setImageFolder(folder);
@@ -48,4 +55,8 @@ void save_window_settings(const WindowParts &parts)
     settings.setValue("imageFolder", parts.dialog->imageFolder());
     settings.setValue("parallelUploads", parts.parallelUploads->value());
     settings.setValue("verifySeconds", parts.verifySeconds->value());
+    const DiscoveryReach &reach = parts.discovery->reach();
+    settings.setValue("targets", targets_text(reach.targets).split('\n', Qt::SkipEmptyParts));
+    settings.setValue("sourcePort", reach.sourcePort);
+    settings.setValue("askRemembered", reach.askRemembered);
 }
