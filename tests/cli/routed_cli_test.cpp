@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A device behind a router: here - veth - router namespace - veth - device
-// namespace. Only --target reaches it, and its exchanges follow it there.
+// namespace. Only --target, or a remembered address asked again, reaches it;
+// its exchanges and the checks after them follow it there.
 #include "cli_fixture.h"
 
 #include <cstdlib>
@@ -11,9 +12,10 @@ namespace
 struct RoutedCase {
     const char *command;
     int status;
-    const char *out;    // text that stdout holds
-    const char *kind;   // the device's log line that the row looks at, "" for none
-    const char *logged; // text that line holds
+    const char *out;         // text that stdout holds
+    const char *kind;        // the device's log line that the row looks at, "" for none
+    const char *logged;      // text that the line holds
+    const char *before = ""; // a command that runs first, sharing the inventory
 };
 
 constexpr const char *MAC = "02:aa:00:00:00:07";
@@ -33,6 +35,15 @@ const RoutedCase ROUTED_CASES[] = {
      "received=1000 "},
     {"--target 198.18.5.2 --source-port 40123 --no-inventory discover", 0, "198.18.5.2 ",
      "discover ", "from=198.18.4.1:40123 "},
+    // Found once through --target, the device is asked at its last address.
+    {"--database @db discover --ask-remembered", 0, "198.18.5.2 ", "ack ",
+     "from=198.18.4.1:", "--target 198.18.5.2 --database @db discover"},
+    {"--database @db discover", 0, "", "", "", "--target 198.18.5.2 --database @db discover"},
+    {"--target 198.18.5.255 install 02:aa:00:00:00:07 @1000 --verify 5 --verify-delay 0", 0,
+     "02:aa:00:00:00:07 (198.18.5.2): done, 1000 bytes; came back", "upload ", "received=1000 "},
+    {"--target 198.18.5.2 --source-port 40123 setup --plan @plan", 0,
+     "02:aa:00:00:00:07 (198.18.5.2) \u2192 198.18.5.9 255.255.255.0: done", "setup ",
+     "from=198.18.4.1:40123 mac=02:aa:00:00:00:07 ip=198.18.5.9 "},
 };
 
 class RoutedCliTest : public CliTest
@@ -88,7 +99,12 @@ TEST_P(RoutedCliTest, OnlyTargetsReachTheDevice)
     SCOPED_TRACE(c.command);
     const std::string image = image_bytes(1000);
     write_file("1000", image);
+    write_file("plan", std::string(MAC) + ",198.18.5.9,255.255.255.0\n");
     double seconds = 0;
+    if (*c.before != '\0') {
+        ASSERT_EQ(cli(c.before, &seconds).status, 0);
+    }
+    const size_t asked_before = sim_.lines_of("discover ").size();
     const ProgramResult result = cli(c.command, &seconds);
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
@@ -96,10 +112,12 @@ TEST_P(RoutedCliTest, OnlyTargetsReachTheDevice)
         // Not a word of the device in what the program said.
         EXPECT_EQ((result.out + result.err).find("198.18.5.2"), std::string::npos)
             << result.out << result.err;
-        EXPECT_EQ(sim_.lines_of("discover ").size(), 0u);
+        EXPECT_EQ(sim_.lines_of("discover ").size(), asked_before);
         return;
     }
-    const std::string line = sim_.wait_for(c.kind);
+    // The command's own line: the last of its kind.
+    sim_.wait_for(c.kind);
+    const std::string line = sim_.lines_of(c.kind).back();
     EXPECT_NE(line.find(c.logged), std::string::npos) << line;
     if (std::string(c.kind) == "upload ") {
         EXPECT_NE(line.find("fnv1a=" + fnv1a(image, image.size())), std::string::npos) << line;

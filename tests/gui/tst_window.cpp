@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window, offscreen: the host list and the setup dialog, and the runs,
 // setups and installs they start against simulated devices on loopback.
+#include "discoveryoptions.h"
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
@@ -356,6 +357,49 @@ class TestWindow : public QObject
                               "127.9.9.9 / Address conflict: also answered by 2:0:0:0:0:3",
                               "127.9.9.9 / Address conflict: also answered by 2:0:0:0:0:4",
                               "198.18.0.50"}));
+    }
+
+    // A target from "Discovery options…" reaches the runs: the row of the
+    // device it reached says so, and the run and the row's setup send from
+    // the chosen port. What is not an address is not taken.
+    void target()
+    {
+        SimDevices sim;
+        QVERIFY(sim.start({"addr=127.1.3.1,mac=2:0:0:0:3:1", "addr=127.1.3.2,mac=2:0:0:0:3:2"}));
+        auto *options = box->findChild<DiscoveryOptions *>();
+        auto *targets = options->findChild<QPlainTextEdit *>("targets");
+        QPushButton *ok = options->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        box->findChild<QAction *>("discoveryOptions")->trigger();
+        QVERIFY(options->isVisible());
+        targets->setPlainText("127.1.3.1, 127.1.3");
+        QVERIFY(!ok->isEnabled());
+        QCOMPARE(options->findChild<QLabel *>("targetProblem")->text(),
+                 "Not a dotted IPv4 address: \"127.1.3\"");
+        targets->setPlainText("127.1.3.1\n127.1.3.1");
+        options->findChild<QSpinBox *>("sourcePort")->setValue(40999);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(!options->isVisible());
+        QCOMPARE(targets->toPlainText(), "127.1.3.1");
+
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        QVERIFY(done.wait(20000));
+        QStringList rows;
+        QTreeWidgetItem *targeted = nullptr;
+        for (int i = 0; i < view->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *item = view->topLevelItem(i);
+            const QString ip = item->text(QHostView::Ip);
+            rows << (QStringList{ip} + item->toolTip(QHostView::Ip).split('\n').mid(1)).join(" / ");
+            if (ip == "127.1.3.1")
+                targeted = item;
+        }
+        rows.sort();
+        QCOMPARE(rows, (QStringList{"127.1.3.1 / Found through 127.1.3.1", "127.1.3.2"}));
+        QVERIFY2(sim.logged("^discover .* from=[0-9.]+:40999 "), qPrintable(sim.log));
+        acceptOn(targeted, {"198.18.0.70", "255.255.0.0", prompts[2]});
+        QVERIFY(done.wait(20000));
+        QVERIFY2(sim.logged("^setup .* from=[0-9.]+:40999 mac=02:00:00:00:03:01 ip=198.18.0.70 "),
+                 qPrintable(sim.log));
     }
 
     // Esc (Cancel's key) or closing the window ends the run's wait at once and
