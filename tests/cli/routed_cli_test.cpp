@@ -4,6 +4,7 @@
 // its exchanges and the checks after them follow it there.
 #include "cli_fixture.h"
 
+#include <csignal>
 #include <cstdlib>
 
 namespace
@@ -125,5 +126,23 @@ TEST_P(RoutedCliTest, OnlyTargetsReachTheDevice)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RoutedCliTest, testing::Range<size_t>(0, std::size(ROUTED_CASES)));
+
+// A watch asks the remembered device again at every run: it never goes.
+TEST_F(RoutedCliTest, WatchAsksTheRememberedDevice)
+{
+    double seconds = 0;
+    ASSERT_EQ(cli("--target 198.18.5.2 --database @db discover", &seconds).status, 0);
+    const pid_t watch = start(argv_of("--database @db discover --watch 1 --ask-remembered"));
+    // Three requests a run: the first watch run's, then the second's.
+    EXPECT_NE(sim_.wait_for("discover ", 6), "");
+    EXPECT_NE(sim_.wait_for("discover ", 9), "");
+    EXPECT_EQ(end_with(watch, SIGTERM, 10), 0);
+    EXPECT_EQ(read_file("out"), "");
+    // Heard through the target, it is not asked a second time.
+    const size_t asked = sim_.lines_of("discover ").size();
+    EXPECT_EQ(cli("--target 198.18.5.2 --database @db discover --ask-remembered", &seconds).status,
+              0);
+    EXPECT_EQ(sim_.lines_of("discover ").size(), asked + 3);
+}
 
 } // namespace

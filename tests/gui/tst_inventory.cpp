@@ -3,6 +3,7 @@
 // devices that appear, change and go away, notes, the filter, watch, export,
 // keys, and what it keeps between starts. Offscreen, with temporary
 // databases and simulated devices in this private network namespace.
+#include "discoveryoptions.h"
 #include "hostitem.h"
 #include "installdialog.h"
 #include "mainwindow.h"
@@ -377,6 +378,10 @@ class TestInventory : public QObject
         view->header()->resizeSection(QHostView::Hostname, 217);
         part<QSpinBox>("watchInterval")->setValue(42);
         dia->setImageFolder(dir.path());
+        part<QPlainTextEdit>("targets")->setPlainText("198.18.7.255 198.18.8.2");
+        part<QSpinBox>("sourcePort")->setValue(40123);
+        part<QCheckBox>("askRemembered")->setChecked(false);
+        part<DiscoveryOptions>(nullptr)->accept();
         // The app keeps them as it quits.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();
@@ -389,6 +394,10 @@ class TestInventory : public QObject
         QCOMPARE(view->header()->sectionSize(QHostView::Hostname), 217);
         QCOMPARE(part<QSpinBox>("watchInterval")->value(), 42);
         QCOMPARE(dia->imageFolder(), dir.path());
+        const DiscoveryReach &reach = view->reach();
+        QCOMPARE(targets_text(reach.targets), "198.18.7.255\n198.18.8.2");
+        QCOMPARE(reach.sourcePort, 40123);
+        QVERIFY(!reach.askRemembered);
     }
 };
 
