@@ -7,7 +7,6 @@
 #include "vendors.h"
 
 #include <QElapsedTimer>
-#include <arpa/inet.h>
 #include <memory>
 #include <utility>
 
