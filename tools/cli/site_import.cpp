@@ -142,7 +142,7 @@ int import_site(const CliCommand &command)
         counts[2] += device.state == DeviceState::Changed;
         counts[3] += device.state == DeviceState::Absent;
     }
-    std::printf("site %s: %d devices, %d new, %d changed, %d absent\n",
+    std::printf("site %s: %d found (%d new, %d changed), %d absent\n",
                 command.site.toUtf8().constData(), counts[0], counts[1], counts[2], counts[3]);
     return std::fflush(stdout) == 0 ? STATUS_OK : STATUS_FAILED;
 }
