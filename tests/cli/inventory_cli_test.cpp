@@ -29,19 +29,19 @@ QString states(const QJsonArray &rows)
     return out.join(", ");
 }
 
-// Another host's discover --json: devices ("MAC", "FIRMWARE") at seen, null
-// when empty, as a run without the inventory writes.
-std::string site_file(const std::vector<std::pair<const char *, const char *>> &devices,
-                      const std::string &seen)
+// Another host's discover --json: devices (MAC, firmware, last seen: null
+// when empty, as a run without the inventory writes).
+using SiteDevice = std::tuple<const char *, std::string, std::string>;
+std::string site_file(const std::vector<SiteDevice> &devices)
 {
-    const std::string time = seen.empty() ? "null" : '"' + seen + '"';
     std::string out = "[";
-    for (const auto &[mac, firmware] : devices)
+    for (const auto &[mac, firmware, seen] : devices)
         out += std::string(out.size() > 1 ? "," : "") + R"(
   {"ip": "10.1.0.9", "netmask": "255.255.255.0", "mac": ")" +
-               mac + R"(", "hostname": "hé", "firmware": ")" + firmware +
+               mac + R"(", "hostname": "hÿ", "firmware": ")" + firmware +
                R"(", "interface": "eth0", "conflict": [], "vendor": "", "state": null,)" +
-               R"( "first_seen": null, "last_seen": )" + time + "}";
+               R"( "first_seen": null, "last_seen": )" +
+               (seen.empty() ? "null" : '"' + seen + '"') + "}";
     return out + "\n]\n";
 }
 
@@ -166,15 +166,17 @@ TEST_F(InventoryCliTest, ImportsAreTheirSitesRuns)
 {
     ASSERT_TRUE(restart_sim({A}));
     EXPECT_EQ(states(json({"discover", "--json"})), "01 new");
+    // A run's time is its file's latest.
+    const char *first = "2026-11-30T08:05:00Z";
     const char *later = "2026-12-01T09:30:00Z";
     const std::tuple<const char *, std::string, const char *> imports[] = {
         {"lab",
-         site_file({{"02:bb:00:00:00:01", "1.0"}, {"02:bb:00:00:00:02", "1.0"}},
-                   "2026-11-30T08:00:00Z"),
+         site_file({{"02:bb:00:00:00:01", "1.0", "2026-11-30T08:00:00Z"},
+                    {"02:bb:00:00:00:02", "1.0", first}}),
          "site lab: 2 found (2 new, 0 changed), 0 absent\n"},
-        {"office", site_file({{"02:cc:00:00:00:01", "1.0"}}, ""),
+        {"office", site_file({{"02:cc:00:00:00:01", "1.0", ""}}),
          "site office: 1 found (1 new, 0 changed), 0 absent\n"},
-        {"lab", site_file({{"02:bb:00:00:00:01", "2.0"}}, later),
+        {"lab", site_file({{"02:bb:00:00:00:01", "2.0", later}}),
          "site lab: 1 found (0 new, 1 changed), 1 absent\n"},
     };
     for (const auto &[site, file, line] : imports) {
@@ -190,11 +192,12 @@ TEST_F(InventoryCliTest, ImportsAreTheirSitesRuns)
         devices << row["mac"].toString().mid(3, 2) + row["mac"].toString().right(2) + ' ' +
                        row["state"].toString() + ' ' + row["site"].toString() + ' ' +
                        row["hostname"].toString() + ' ' + row["firmware"].toString();
-    EXPECT_EQ(devices.join(", "), "aa01 present  one , bb01 changed lab h\u00e9 2.0, "
-                                  "bb02 absent lab h\u00e9 1.0, cc01 new office h\u00e9 1.0");
+    EXPECT_EQ(devices.join(", "), "aa01 present  one , bb01 changed lab h\u00ff 2.0, "
+                                  "bb02 absent lab h\u00ff 1.0, cc01 new office h\u00ff 1.0");
     const QList<InventoryEvent> events =
         Inventory(QString::fromStdString(path("inventory.sqlite"))).events("02:bb:00:00:00:01");
     ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0].at, QDateTime::fromString(first, Qt::ISODate));
     EXPECT_EQ(events[1].kind, "firmware changed");
     EXPECT_EQ(events[1].from + '>' + events[1].to, "1.0>2.0");
     EXPECT_EQ(events[1].at, QDateTime::fromString(later, Qt::ISODate));
@@ -204,19 +207,28 @@ TEST_F(InventoryCliTest, ImportsAreTheirSitesRuns)
 // status 2, and the inventory's file keeps every byte.
 TEST_F(InventoryCliTest, BadImportsChangeNothing)
 {
-    const std::string good = write_file("good.json", site_file({{"02:bb:00:00:00:01", "1.0"}}, ""));
+    // The longest firmware text a device can send.
+    const std::string good =
+        write_file("good.json", site_file({{"02:bb:00:00:00:01", std::string(260, 'f'), ""}}));
     ASSERT_EQ(run_program(command({"inventory", "--import", good, "--site", "lab"})).status, 0);
     const std::string before = read_file("inventory.sqlite");
     const struct {
-        std::string file; // empty: the good one
+        std::string file; // empty: the good one; "missing": none
         std::vector<std::string> site;
         const char *says;
     } cases[] = {
         {"[{", {"--site", "lab"}, "not JSON"},
         {"{}", {"--site", "lab"}, "not a JSON array of devices"},
-        {site_file({{"02:bb:00:00:00:01", "9.9"}, {"02:zz:00:00:00:02", "1.0"}}, ""),
+        {"missing", {"--site", "lab"}, "No such file"},
+        {site_file({{"02:bb:00:00:00:01", "9.9", ""}, {"02:zz:00:00:00:02", "1.0", ""}}),
          {"--site", "lab"},
          "device 2: bad mac '02:zz:00:00:00:02'"},
+        {site_file({{"02:bb:00:00:00:01", std::string(261, 'f'), ""}}),
+         {"--site", "lab"},
+         "device 1: a hostname or firmware that no device sends"},
+        {site_file({{"02:bb:00:00:00:01", "\\u0100", ""}}),
+         {"--site", "lab"},
+         "device 1: a hostname or firmware that no device sends"},
         {"", {}, "--import needs --site NAME"},
         {"", {"--site", ""}, "bad --site ''"},
         {"", {"--site", std::string(65, 's')}, "expected 1 to 64 printable characters"},
@@ -224,7 +236,9 @@ TEST_F(InventoryCliTest, BadImportsChangeNothing)
     for (const auto &[file, site, says] : cases) {
         SCOPED_TRACE(says);
         std::vector<std::string> words = {"inventory", "--import",
-                                          file.empty() ? good : write_file("bad.json", file)};
+                                          file.empty()        ? good
+                                          : file == "missing" ? path(file)
+                                                              : write_file("bad.json", file)};
         words.insert(words.end(), site.begin(), site.end());
         const ProgramResult result = run_program(command(words));
         EXPECT_EQ(result.status, 2);
