@@ -107,7 +107,8 @@ bool read_file(const std::string &path, ImportedRun *out)
             return false;
         }
         out->sightings.append(sighting);
-        if (seen.isValid() && (!out->at.isValid() || seen > out->at))
+        // An invalid time is earlier than every valid one.
+        if (seen > out->at)
             out->at = seen;
     }
     // Without times in the file, it was written when its run ended.
