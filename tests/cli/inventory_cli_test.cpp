@@ -210,7 +210,8 @@ TEST_F(InventoryCliTest, BadImportsChangeNothing)
     // The longest firmware text a device can send.
     const std::string good =
         write_file("good.json", site_file({{"02:bb:00:00:00:01", std::string(260, 'f'), ""}}));
-    ASSERT_EQ(run_program(command({"inventory", "--import", good, "--site", "lab"})).status, 0);
+    const std::string longest(64, 's');
+    ASSERT_EQ(run_program(command({"inventory", "--import", good, "--site", longest})).status, 0);
     const std::string before = read_file("inventory.sqlite");
     const struct {
         std::string file; // empty: the good one; "missing": none
@@ -231,7 +232,9 @@ TEST_F(InventoryCliTest, BadImportsChangeNothing)
          "device 1: a hostname or firmware that no device sends"},
         {"", {}, "--import needs --site NAME"},
         {"", {"--site", ""}, "bad --site ''"},
-        {"", {"--site", std::string(65, 's')}, "expected 1 to 64 printable characters"},
+        {"", {"--site", longest + 's'}, "expected 1 to 64 printable characters"},
+        {"", {"--site", "a\tb"}, "expected 1 to 64 printable characters"},
+        {"", {"--site", longest, "--csv"}, "--json, --csv and --absent do not apply"},
     };
     for (const auto &[file, site, says] : cases) {
         SCOPED_TRACE(says);

@@ -349,7 +349,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "absent. Prints one line of counts.",
         "FILE");
     const QCommandLineOption site_option(
-        "site", "The site (1 to 64 characters) the devices of --import were found at.", "NAME");
+        "site", "The site (1 to 64 printable characters) the devices of --import were found at.",
+        "NAME");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
     const QCommandLineOption address_option(
         "address",
