@@ -27,6 +27,7 @@ Record fields(const HostItem *row)
         {"last_seen", "Last seen", {}, FieldKind::Text},
         {"name", "Name", {}, FieldKind::Text},
         {"note", "Note", {}, FieldKind::Text},
+        {"site", "Site", {}, FieldKind::Text},
     };
     if (row == nullptr)
         return record;
@@ -45,8 +46,9 @@ Record fields(const HostItem *row)
                              QString::fromStdString(iso_time(row->firstSeen())),
                              QString::fromStdString(iso_time(row->lastSeen())),
                              row->name(),
-                             row->note()};
-    static_assert(std::size(texts) == 13);
+                             row->note(),
+                             row->text(QHostView::Site)};
+    static_assert(std::size(texts) == 14);
     // The list shows a device's bytes as the Latin-1 characters they are.
     for (size_t f = 0; f < record.size(); ++f)
         record[f].text =

@@ -71,6 +71,8 @@ QString field_name(const QString &field)
         return HostItem::tr("host name");
     if (field == QLatin1String("firmware"))
         return HostItem::tr("firmware");
+    if (field == QLatin1String("site"))
+        return HostItem::tr("site");
     return field;
 }
 
@@ -217,6 +219,8 @@ void HostItem::remember(const RememberedDevice &device)
     lastSeen_ = device.lastSeen;
     name_ = device.name;
     setNote(device.note);
+    if (text(QHostView::Site) != device.site)
+        setText(QHostView::Site, device.site);
     if (stateChanged)
         refreshSearchText();
 }
@@ -261,7 +265,7 @@ bool HostItem::matches(const QString &foldedNeedle) const
 // absent device was last seen is the one at that change.
 void HostItem::refreshSearchText()
 {
-    searchText = rowText().toCaseFolded();
+    searchText = (rowText() + '\t' + text(QHostView::Site)).toCaseFolded();
 }
 
 void HostItem::setShown(bool show)

@@ -68,7 +68,7 @@ class HostItem : public QTreeWidgetItem
     // Whether the Note column holds an edit not yet stored.
     bool noteEdited() const;
 
-    // Every column's text but the progress, tab-separated.
+    // Every column's text up to the progress, tab-separated.
     QString rowText() const;
     // Whether any column's text holds needle, which is case-folded.
     bool matches(const QString &foldedNeedle) const;

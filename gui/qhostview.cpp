@@ -45,7 +45,7 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     setObjectName(QString::fromLatin1(name));
     setColumnCount(ColumnCount);
     setHeaderLabels({tr("IP"), tr("Netmask"), tr("MAC"), tr("Hostname"), tr("Firmware"),
-                     tr("Vendor"), tr("State"), tr("Note"), tr("Progress")});
+                     tr("Vendor"), tr("State"), tr("Note"), tr("Progress"), tr("Site")});
     setColumnHidden(Progress, true);
     for (int c = Ip; c < Firmware; ++c)
         setColumnWidth(c, 100);
@@ -263,7 +263,8 @@ void QHostView::markShared(HostItem *row)
 bool QHostView::recall(const RememberedDevice &device, QList<QTreeWidgetItem *> *added)
 {
     notes.insert(device.mac, device.note);
-    const bool answered = device.state != DeviceState::Absent;
+    // A device of another site never answers this host's runs.
+    const bool answered = device.state != DeviceState::Absent && device.site.isEmpty();
     bool found = false;
     bool listed = false;
     for (HostItem *row : rowsOfMac.values(device.mac)) {
@@ -313,8 +314,9 @@ void QHostView::insertRows(QList<QTreeWidgetItem *> *added, const QDeadlineTimer
         sinceRedrawn.start();
 }
 
-// The rows of the list that did not answer a whole run are absent, and the
-// marks the others had before and that the run did not confirm go.
+// The rows of the list that did not answer a whole run are absent, but for
+// those of other sites, which its runs cannot reach; and the marks the others
+// had before and that the run did not confirm go.
 void QHostView::finishRun()
 {
     if (!listing || cancelled)
@@ -323,7 +325,7 @@ void QHostView::finishRun()
         auto *row = static_cast<HostItem *>(topLevelItem(i));
         if (row->lastRun() == run) {
             row->dropStaleMarks();
-        } else {
+        } else if (row->text(Site).isEmpty()) {
             row->setAbsent();
             applyFilter(row);
         }

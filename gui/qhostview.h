@@ -40,6 +40,9 @@ class QHostView : public QTreeWidget
         Note,
         // How an upload or a new address went; hidden until one starts.
         Progress,
+        // Where an imported run found the device; empty for this host's own.
+        // Last, so that a column order saved before it still fits.
+        Site,
         ColumnCount
     };
 

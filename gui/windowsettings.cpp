@@ -24,8 +24,11 @@ void restore_window_settings(const WindowParts &parts)
 {
     QSettings settings = window_settings();
     parts.box->resize(settings.value("size", parts.box->size()).toSize());
-    // A state saved with other columns would put them in the wrong places.
-    if (settings.value("columns").toInt() == QHostView::ColumnCount)
+    // A state saved with other columns would put them in the wrong places;
+    // one saved before the Site column lacks only that last one, which the
+    // header then adds at its end.
+    const int columns = settings.value("columns").toInt();
+    if (columns == QHostView::ColumnCount || columns == QHostView::Site)
         parts.list->header()->restoreState(settings.value("header").toByteArray());
     // The last batch's outcomes are gone: its column comes back with the next.
     parts.list->setColumnHidden(QHostView::Progress, true);

@@ -9,6 +9,6 @@ class QSqlDatabase;
 
 QDateTime timeFromStored(qint64 ms);
 
-// Every remembered device in MAC order, without the last run's changes.
+// Every remembered device in MAC order, a changed one with what changed.
 // False, with *error set, when the file cannot be read.
 bool readDevices(const QSqlDatabase &db, QList<RememberedDevice> *out, QString *error);

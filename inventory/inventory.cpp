@@ -6,7 +6,6 @@
 #include "discover_run.h"
 #include "statement.h"
 
-#include <QHash>
 #include <QSqlDatabase>
 #include <QStandardPaths>
 #include <arpa/inet.h>
@@ -67,18 +66,6 @@ QList<RememberedDevice> Inventory::devices() const
     QString error;
     if (!readDevices(db, &out, &error))
         return {};
-    QHash<QString, qsizetype> index;
-    for (qsizetype i = 0; i < out.size(); ++i)
-        index.insert(out[i].mac, i);
-    Statement changes(db, "SELECT mac, kind, old, new FROM events WHERE run = (SELECT max(id)"
-                          " FROM runs) AND kind LIKE '% changed' ORDER BY id");
-    changes.start();
-    while (changes.next()) {
-        const qsizetype at = index.value(changes.text(0), -1);
-        if (at >= 0)
-            out[at].changes.append({changes.text(1).section(QLatin1Char(' '), 0, 0),
-                                    changes.text(2), changes.text(3)});
-    }
     return out;
 }
 

@@ -52,6 +52,7 @@ struct RememberedDevice {
     QString interface;
     QString name; // the user's
     QString note; // the user's
+    QString site; // empty when this host's own runs found it
     DeviceState state = DeviceState::New;
     int missedRuns = 0;         // runs in a row it did not answer
     QList<FieldChange> changes; // what the last run changed
@@ -59,7 +60,8 @@ struct RememberedDevice {
 
 // One line of a device's history. kind is "appeared" (first seen, or back
 // after it was gone), "address changed", "netmask changed", "hostname
-// changed", "firmware changed", or "gone" (missed two runs in a row).
+// changed", "firmware changed", "site changed", or "gone" (missed two runs
+// in a row).
 struct InventoryEvent {
     QDateTime at; // UTC
     QString mac;
@@ -69,7 +71,8 @@ struct InventoryEvent {
 };
 
 // What one recorded run did: the run's devices in the order they answered,
-// then the absent ones; and the events it added.
+// then every other remembered device (the run's site's absent now); and the
+// events it added.
 struct RecordedRun {
     QList<RememberedDevice> devices;
     QList<InventoryEvent> events;
@@ -103,8 +106,12 @@ class Inventory
     // Records one run at time at in one transaction: a run interrupted at any
     // point leaves the file as before it. Sightings that share a MAC count
     // as one device (the one at its remembered address, or else the first).
+    // site is where the run was made: empty for this host's own, else the
+    // name an imported run goes under. A device belongs to the site of the
+    // run that found it last, and only that site's runs make it absent.
     // False, with the file unchanged, when it cannot be written.
-    bool recordRun(const QList<Sighting> &sightings, const QDateTime &at, RecordedRun *out);
+    bool recordRun(const QList<Sighting> &sightings, const QDateTime &at, RecordedRun *out,
+                   const QString &site = {});
     // Every remembered device as the last run left it, in MAC order.
     QList<RememberedDevice> devices() const;
     // The last addresses of the remembered devices whose MACs are not in

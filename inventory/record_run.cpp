@@ -28,27 +28,28 @@ const WatchedField WATCHED[] = {
 // first sighting are never a run's to change. The two share their first
 // placeholders.
 constexpr char INSERT_DEVICE[] =
-    "INSERT INTO devices (last_seen, address, netmask, hostname, firmware, interface, state,"
-    " last_run, mac, first_seen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO devices (last_seen, address, netmask, hostname, firmware, interface, site,"
+    " state, last_run, mac, first_seen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr char UPDATE_DEVICE[] =
     "UPDATE devices SET last_seen = ?, address = ?, netmask = ?, hostname = ?, firmware = ?,"
-    " interface = ?, state = ?, last_run = ?, missed_runs = 0 WHERE mac = ?";
+    " interface = ?, site = ?, state = ?, last_run = ?, missed_runs = 0 WHERE mac = ?";
 constexpr char INSERT_EVENT[] =
     "INSERT INTO events (run, mac, kind, old, new) VALUES (?, ?, ?, ?, ?)";
-// Everything that did not answer this run is absent, and gone at its second
-// miss in a row: two statements rather than one per device.
+// Everything of the run's site that did not answer it is absent, and gone at
+// its second miss in a row: two statements rather than one per device.
 constexpr char MISS_ABSENT[] = "UPDATE devices SET state = 'absent',"
-                               " missed_runs = missed_runs + 1 WHERE last_run <> ?";
+                               " missed_runs = missed_runs + 1 WHERE last_run <> ? AND site = ?";
 constexpr char INSERT_GONE[] = "INSERT INTO events (run, mac, kind, old)"
                                " SELECT ?, mac, 'gone', address FROM devices"
-                               " WHERE last_run <> ? AND missed_runs = 2 ORDER BY mac";
+                               " WHERE last_run <> ? AND site = ? AND missed_runs = 2 ORDER BY mac";
 
 class RunRecorder
 {
   public:
-    RunRecorder(const QSqlDatabase &database, const QDateTime &time)
-        : db(database), at(time), insertDevice(db, INSERT_DEVICE), updateDevice(db, UPDATE_DEVICE),
-          insertEvent(db, INSERT_EVENT), missAbsent(db, MISS_ABSENT), insertGone(db, INSERT_GONE)
+    RunRecorder(const QSqlDatabase &database, const QDateTime &time, const QString &runSite)
+        : db(database), at(time), site(runSite), insertDevice(db, INSERT_DEVICE),
+          updateDevice(db, UPDATE_DEVICE), insertEvent(db, INSERT_EVENT),
+          missAbsent(db, MISS_ABSENT), insertGone(db, INSERT_GONE)
     {
     }
 
@@ -77,11 +78,13 @@ class RunRecorder
             if (!insertEvent.run({run, event.mac, event.kind, event.from, event.to}))
                 return fail(insertEvent);
         for (qsizetype k = 0; k < known.size(); ++k)
-            if (!answered[k])
+            if (!answered[k] && known[k].site == site)
                 miss(known[k], out);
-        if (!missAbsent.run({run}))
+            else if (!answered[k])
+                out->devices.append(known[k]);
+        if (!missAbsent.run({run, site}))
             return fail(missAbsent);
-        return insertGone.run({run, run}) || fail(insertGone);
+        return insertGone.run({run, run, site}) || fail(insertGone);
     }
 
     QString error;
@@ -93,11 +96,12 @@ class RunRecorder
         const QString state = stateWord(device.state);
         if (device.state == DeviceState::New)
             return insertDevice.run({seen, device.address, device.netmask, device.hostname,
-                                     device.firmware, device.interface, state, run, device.mac,
-                                     device.firstSeen.toMSecsSinceEpoch()}) ||
+                                     device.firmware, device.interface, site, state, run,
+                                     device.mac, device.firstSeen.toMSecsSinceEpoch()}) ||
                    fail(insertDevice);
         return updateDevice.run({seen, device.address, device.netmask, device.hostname,
-                                 device.firmware, device.interface, state, run, device.mac}) ||
+                                 device.firmware, device.interface, site, state, run,
+                                 device.mac}) ||
                fail(updateDevice);
     }
 
@@ -138,26 +142,33 @@ class RunRecorder
             out->events.append({at, device.mac, QStringLiteral("appeared"), {}, sighting.address});
         } else {
             device = *before;
+            device.changes.clear();
             if (device.missedRuns >= 2)
                 out->events.append(
                     {at, device.mac, QStringLiteral("appeared"), {}, sighting.address});
-            for (const WatchedField &field : WATCHED) {
-                const QString &old = device.*field.remembered;
-                const QString &now = sighting.*field.seen;
-                if (old == now)
-                    continue;
-                const QString name = QLatin1String(field.name);
-                device.changes.append({name, old, now});
-                out->events.append({at, device.mac, name + QStringLiteral(" changed"), old, now});
-            }
+            for (const WatchedField &field : WATCHED)
+                change(&device, QLatin1String(field.name), device.*field.remembered,
+                       sighting.*field.seen, out);
+            // Found at another site, it has moved there.
+            change(&device, QStringLiteral("site"), device.site, site, out);
             device.state = device.changes.isEmpty() ? DeviceState::Present : DeviceState::Changed;
         }
         for (const WatchedField &field : WATCHED)
             device.*field.remembered = sighting.*field.seen;
+        device.site = site;
         device.interface = sighting.interface;
         device.lastSeen = at;
         device.missedRuns = 0;
         out->devices.append(device);
+    }
+
+    void change(RememberedDevice *device, const QString &field, const QString &old,
+                const QString &now, RecordedRun *out) const
+    {
+        if (old == now)
+            return;
+        device->changes.append({field, old, now});
+        out->events.append({at, device->mac, field + QStringLiteral(" changed"), old, now});
     }
 
     void miss(RememberedDevice device, RecordedRun *out) const
@@ -171,6 +182,7 @@ class RunRecorder
 
     QSqlDatabase db;
     QDateTime at;
+    QString site;
     Statement insertDevice;
     Statement updateDevice;
     Statement insertEvent;
@@ -182,7 +194,8 @@ class RunRecorder
 
 } // namespace
 
-bool Inventory::recordRun(const QList<Sighting> &sightings, const QDateTime &at, RecordedRun *out)
+bool Inventory::recordRun(const QList<Sighting> &sightings, const QDateTime &at, RecordedRun *out,
+                          const QString &site)
 {
     const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
     Statement begin(db, "BEGIN IMMEDIATE");
@@ -192,7 +205,7 @@ bool Inventory::recordRun(const QList<Sighting> &sightings, const QDateTime &at,
         return false;
     }
     RecordedRun run;
-    RunRecorder recorder(db, at.toUTC());
+    RunRecorder recorder(db, at.toUTC(), site);
     if (!recorder.record(sightings, &run) || !commit.run()) {
         writeError = recorder.error.isEmpty() ? commit.error() : recorder.error;
         Statement(db, "ROLLBACK").run();

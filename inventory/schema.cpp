@@ -27,6 +27,11 @@ const std::vector<std::vector<const char *>> MIGRATIONS = {
         "CREATE INDEX events_by_mac ON events(mac, id)",
         "CREATE INDEX events_by_run ON events(run)",
     },
+    {
+        // The site a device was last found at: empty for this host's own
+        // runs, else the name its file was imported under.
+        "ALTER TABLE devices ADD COLUMN site TEXT NOT NULL DEFAULT ''",
+    },
 };
 
 // The file's version, or -1 after setting *error.

@@ -8,7 +8,7 @@ packages="
   qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite libsqlite3-dev ieee-data
   xvfb xauth x11-utils
   iproute2 util-linux socat netcat-openbsd jq procps time
-  dpkg-dev file fakeroot lintian appstream
+  dpkg-dev file fakeroot lintian appstream ansible-core
 "
 missing=""
 for p in $packages; do

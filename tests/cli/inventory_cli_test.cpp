@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // devscout-cli's memory of devices, run against simulated devices: what
-// discover and inventory say across runs, notes, and the watch's lines.
+// discover and inventory say across runs, notes, the watch's lines, and
+// other sites' runs imported.
 #include "cli_fixture.h"
+#include "inventory.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,6 +27,22 @@ QString states(const QJsonArray &rows)
     for (const QJsonValue &row : rows)
         out << row["mac"].toString().right(2) + ' ' + row["state"].toString();
     return out.join(", ");
+}
+
+// Another host's discover --json: devices (MAC, firmware, last seen: null
+// when empty, as a run without the inventory writes).
+using SiteDevice = std::tuple<const char *, std::string, std::string>;
+std::string site_file(const std::vector<SiteDevice> &devices)
+{
+    std::string out = "[";
+    for (const auto &[mac, firmware, seen] : devices)
+        out += std::string(out.size() > 1 ? "," : "") + R"(
+  {"ip": "10.1.0.9", "netmask": "255.255.255.0", "mac": ")" +
+               mac + R"(", "hostname": "hÿ", "firmware": ")" + firmware +
+               R"(", "interface": "eth0", "conflict": [], "vendor": "", "state": null,)" +
+               R"( "first_seen": null, "last_seen": )" +
+               (seen.empty() ? "null" : '"' + seen + '"') + "}";
+    return out + "\n]\n";
 }
 
 class InventoryCliTest : public CliTest
@@ -138,6 +156,99 @@ TEST_F(InventoryCliTest, WatchPrintsALinePerEvent)
     err << std::ifstream(path("err")).rdbuf();
     EXPECT_EQ(QString::fromStdString(err.str()).count("no interface that can broadcast"), 1)
         << err.str();
+}
+
+// An import is its site's run: a second one makes absent only that site's
+// device it lacks and records a changed firmware at the file's time; the
+// other site's device and the local one, which a local run then finds
+// again, stay as they were.
+TEST_F(InventoryCliTest, ImportsAreTheirSitesRuns)
+{
+    ASSERT_TRUE(restart_sim({A}));
+    EXPECT_EQ(states(json({"discover", "--json"})), "01 new");
+    // A run's time is its file's latest.
+    const char *first = "2026-11-30T08:05:00Z";
+    const char *later = "2026-12-01T09:30:00Z";
+    const std::tuple<const char *, std::string, const char *> imports[] = {
+        {"lab",
+         site_file({{"02:bb:00:00:00:01", "1.0", "2026-11-30T08:00:00Z"},
+                    {"02:bb:00:00:00:02", "1.0", first}}),
+         "site lab: 2 found (2 new, 0 changed), 0 absent\n"},
+        {"office", site_file({{"02:cc:00:00:00:01", "1.0", ""}}),
+         "site office: 1 found (1 new, 0 changed), 0 absent\n"},
+        {"lab", site_file({{"02:bb:00:00:00:01", "2.0", later}}),
+         "site lab: 1 found (0 new, 1 changed), 1 absent\n"},
+    };
+    for (const auto &[site, file, line] : imports) {
+        const ProgramResult result = run_program(
+            command({"inventory", "--import", write_file("site.json", file), "--site", site}));
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, line);
+    }
+    EXPECT_EQ(states(json({"discover", "--json"})), "01 present");
+
+    QStringList devices;
+    for (const QJsonValue &row : json({"inventory", "--absent", "--json"}))
+        devices << row["mac"].toString().mid(3, 2) + row["mac"].toString().right(2) + ' ' +
+                       row["state"].toString() + ' ' + row["site"].toString() + ' ' +
+                       row["hostname"].toString() + ' ' + row["firmware"].toString();
+    EXPECT_EQ(devices.join(", "), "aa01 present  one , bb01 changed lab h\u00ff 2.0, "
+                                  "bb02 absent lab h\u00ff 1.0, cc01 new office h\u00ff 1.0");
+    const QList<InventoryEvent> events =
+        Inventory(QString::fromStdString(path("inventory.sqlite"))).events("02:bb:00:00:00:01");
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0].at, QDateTime::fromString(first, Qt::ISODate));
+    EXPECT_EQ(events[1].kind, "firmware changed");
+    EXPECT_EQ(events[1].from + '>' + events[1].to, "1.0>2.0");
+    EXPECT_EQ(events[1].at, QDateTime::fromString(later, Qt::ISODate));
+}
+
+// A file or site that will not do is refused whole, with one line and
+// status 2, and the inventory's file keeps every byte.
+TEST_F(InventoryCliTest, BadImportsChangeNothing)
+{
+    // The longest firmware text a device can send.
+    const std::string good =
+        write_file("good.json", site_file({{"02:bb:00:00:00:01", std::string(260, 'f'), ""}}));
+    const std::string longest(64, 's');
+    ASSERT_EQ(run_program(command({"inventory", "--import", good, "--site", longest})).status, 0);
+    const std::string before = read_file("inventory.sqlite");
+    const struct {
+        std::string file; // empty: the good one; "missing": none
+        std::vector<std::string> site;
+        const char *says;
+    } cases[] = {
+        {"[{", {"--site", "lab"}, "not JSON"},
+        {"{}", {"--site", "lab"}, "not a JSON array of devices"},
+        {"missing", {"--site", "lab"}, "No such file"},
+        {site_file({{"02:bb:00:00:00:01", "9.9", ""}, {"02:zz:00:00:00:02", "1.0", ""}}),
+         {"--site", "lab"},
+         "device 2: bad mac '02:zz:00:00:00:02'"},
+        {site_file({{"02:bb:00:00:00:01", std::string(261, 'f'), ""}}),
+         {"--site", "lab"},
+         "device 1: a hostname or firmware that no device sends"},
+        {site_file({{"02:bb:00:00:00:01", "\\u0100", ""}}),
+         {"--site", "lab"},
+         "device 1: a hostname or firmware that no device sends"},
+        {"", {}, "--import needs --site NAME"},
+        {"", {"--site", ""}, "bad --site ''"},
+        {"", {"--site", longest + 's'}, "expected 1 to 64 printable characters"},
+        {"", {"--site", "a\tb"}, "expected 1 to 64 printable characters"},
+        {"", {"--site", longest, "--csv"}, "--json, --csv and --absent do not apply"},
+    };
+    for (const auto &[file, site, says] : cases) {
+        SCOPED_TRACE(says);
+        std::vector<std::string> words = {"inventory", "--import",
+                                          file.empty()        ? good
+                                          : file == "missing" ? path(file)
+                                                              : write_file("bad.json", file)};
+        words.insert(words.end(), site.begin(), site.end());
+        const ProgramResult result = run_program(command(words));
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_TRUE(read_file("inventory.sqlite") == before);
+    }
 }
 
 // A signal ends the wait between runs at once, not when the wait is over.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window with its memory: what it lists at start, what runs make of
-// devices that appear, change and go away, notes, the filter, watch, export,
-// keys, and what it keeps between starts. Offscreen, with temporary
+// devices that appear, change and go away, imported sites, notes, the
+// filter, watch, export, keys, and what it keeps between starts. Offscreen, with temporary
 // databases and simulated devices in this private network namespace.
 #include "discoveryoptions.h"
 #include "hostitem.h"
@@ -188,6 +188,37 @@ class TestInventory : public QObject
         QCOMPARE(shownAddresses(), (QStringList{"127.1.0.1", "127.1.0.12", "127.1.0.4"}));
         showAbsent->click();
         QCOMPARE(view->shownRows().size(), 4);
+    }
+
+    // An imported device shows its site, also to the filter, and this host's
+    // runs, which cannot reach it, leave its row as it was; the local device
+    // they miss is greyed.
+    void importedDeviceKeepsItsSite()
+    {
+        QVERIFY2(only_loopback(), "not in a private network namespace: run through netns-run");
+        const QString database = newFile("sqlite");
+        {
+            Inventory inventory(database);
+            const QDateTime at = QDateTime::currentDateTimeUtc();
+            QVERIFY(inventory.recordRun(
+                {{"02:00:00:00:00:05", "198.18.0.5", "255.255.255.0", "here", "1.0", "lo"}}, at,
+                nullptr));
+            QVERIFY(inventory.recordRun(
+                {{"02:00:00:00:00:06", "10.1.0.6", "255.255.255.0", "there", "1.0", "eth0"}}, at,
+                nullptr, "lab"));
+        }
+        openWindow(database);
+        QTRY_COMPARE(view->topLevelItemCount(), 2);
+        QSignalSpy done(view, &QHostView::refresh_done);
+        view->refreshInPlace();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(view->topLevelItemCount(), 2);
+        QCOMPARE(row("2:0:0:0:0:5")->text(QHostView::Site), "");
+        QCOMPARE(row("2:0:0:0:0:6")->text(QHostView::Site), "lab");
+        QVERIFY(greyed(row("2:0:0:0:0:5")) && !greyed(row("2:0:0:0:0:6")));
+        part<QLineEdit>("filter")->setText("LAB");
+        QCOMPARE(shownAddresses(), QStringList{"10.1.0.6"});
+        part<QLineEdit>("filter")->clear();
     }
 
     // Ctrl+F selects the filter's text, and typing replaces it: rows with it
@@ -398,6 +429,26 @@ class TestInventory : public QObject
         QCOMPARE(targets_text(reach.targets), "198.18.7.255\n198.18.8.2");
         QCOMPARE(reach.sourcePort, 40123);
         QVERIFY(!reach.askRemembered);
+    }
+
+    // A column order saved before the Site column comes back, the Site
+    // column added at the end.
+    void settingsFromBeforeTheSiteColumn()
+    {
+        QTreeWidget before;
+        before.setColumnCount(QHostView::Site);
+        before.header()->moveSection(QHostView::Note, 0);
+        before.header()->resizeSection(QHostView::Hostname, 123);
+        {
+            QSettings settings(QCoreApplication::applicationName(), "window");
+            settings.setValue("columns", int(QHostView::Site));
+            settings.setValue("header", before.header()->saveState());
+        }
+        openWindow(QString());
+        QCOMPARE(view->header()->visualIndex(QHostView::Note), 0);
+        QCOMPARE(view->header()->sectionSize(QHostView::Hostname), 123);
+        QCOMPARE(view->header()->visualIndex(QHostView::Site), int(QHostView::Site));
+        QVERIFY(!view->isColumnHidden(QHostView::Site));
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -54,7 +56,7 @@ QString describe(QList<RememberedDevice> devices, bool byMac)
             text += ' ' + QString::number(d.missedRuns);
         for (const FieldChange &change : d.changes)
             text += " [" + change.field + ' ' + change.from + '>' + change.to + ']';
-        out << text;
+        out << text + (d.site.isEmpty() ? QString() : " @" + d.site);
     }
     return out.join(", ");
 }
@@ -73,6 +75,7 @@ struct RunStep {
     const char *answered; // sightings, space-separated
     const char *devices;  // what the run made of each, in its order
     const char *events;
+    const char *site = ""; // where the run was made
 };
 
 struct Sequence {
@@ -108,6 +111,15 @@ const Sequence SEQUENCES[] = {
       {"1 1a", "1 present", ""},
       {"1 2", "1 changed [address 198.18.1.1>198.18.0.1], 2 new",
        "1 address changed 198.18.1.1>198.18.0.1, 2 appeared"}}},
+    // A run makes absent only its own site's devices and leaves the others
+    // as they were; a device found at another site moves there.
+    {"SitesMissOnlyTheirOwn",
+     {{"1 2", "1 new, 2 new", "1 appeared, 2 appeared"},
+      {"3", "3 new @x, 1 new, 2 new", "3 appeared", "x"},
+      {"3f", "3 changed [firmware 1.0>2.0] @x, 1 new, 2 new", "3 firmware changed 1.0>2.0", "x"},
+      {"1", "1 present, 2 absent 1, 3 changed [firmware 1.0>2.0] @x", ""},
+      {"", "1 present, 2 absent 1, 3 absent 1 @x", "", "x"},
+      {"3f", "3 changed [site x>], 1 absent 1, 2 absent 2", "3 site changed x>, 2 gone"}}},
 };
 
 // Each run's record, what a fresh connection then reads from the file, and
@@ -128,7 +140,8 @@ TEST(InventoryTest, RecordsWhatEachRunChanged)
             Inventory inventory(path);
             RecordedRun recorded;
             at = at.addSecs(10);
-            ASSERT_TRUE(inventory.recordRun(sightings, at, &recorded)) << inventory.lastError();
+            ASSERT_TRUE(inventory.recordRun(sightings, at, &recorded, run.site))
+                << inventory.lastError();
             EXPECT_EQ(describe(recorded.devices, false), run.devices);
             EXPECT_EQ(describe(recorded.events), run.events);
             EXPECT_EQ(describe(Inventory(path).devices(), true), describe(recorded.devices, true));
@@ -205,6 +218,28 @@ TEST(InventoryTest, ANewerFileIsLeftAlone)
                                          "version 99); nothing is remembered");
     EXPECT_FALSE(inventory.recordRun({sighting("1")}, START, nullptr));
     EXPECT_EQ(contents(path), before);
+}
+
+// A file from before sites is brought up to date, keeping its devices, which
+// are this host's.
+TEST(InventoryTest, AFileFromBeforeSitesIsMigrated)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("inventory.sqlite");
+    ASSERT_TRUE(Inventory(path).recordRun({sighting("1")}, START, nullptr));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "before sites");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec("ALTER TABLE devices DROP COLUMN site"));
+        ASSERT_TRUE(query.exec("PRAGMA user_version = 1"));
+    }
+    QSqlDatabase::removeDatabase("before sites");
+    Inventory inventory(path);
+    EXPECT_EQ(inventory.errorLine(), "");
+    EXPECT_TRUE(inventory.recordRun({sighting("2")}, START.addSecs(10), nullptr, "x"));
+    EXPECT_EQ(describe(inventory.devices(), true), "1 new, 2 new @x");
 }
 
 // Every run of both is kept: each device's host name changed once per run

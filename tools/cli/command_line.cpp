@@ -3,6 +3,7 @@
 
 #include "batch_install.h"
 #include "checks.h"
+#include "site_import.h"
 #include "text.h"
 #include "values.h"
 
@@ -54,8 +55,8 @@ const CommandSyntax COMMANDS[] = {
       {"IMAGE", "The image file to upload."}}},
     {"inventory",
      CommandKind::Inventory,
-     "Lists the devices remembered from earlier discovery runs, with their state, name and "
-     "note.",
+     "Lists the devices remembered from earlier discovery runs, with their state, name, "
+     "note and site; or, with --import, merges in another host's discovery run.",
      {}},
     {"note",
      CommandKind::Note,
@@ -254,6 +255,33 @@ bool count_values(const CommandSyntax &syntax, qsizetype count, const CliCommand
     return usage_error(std::string(syntax.name) + " takes " + argument_names(syntax), exit_status);
 }
 
+// inventory --import FILE --site NAME, or neither.
+bool read_import(const QCommandLineParser &parser, const QCommandLineOption &import_option,
+                 const QCommandLineOption &site_option, CliCommand *command, int *exit_status)
+{
+    if (!parser.isSet(import_option))
+        return !parser.isSet(site_option) ||
+               usage_error("--site names the site of --import", exit_status);
+    if (parser.value(import_option).isEmpty())
+        return usage_error("--import needs a file", exit_status);
+    if (!parser.isSet(site_option))
+        return usage_error("--import needs --site NAME", exit_status);
+    if (parser.isSet("json") || parser.isSet("csv") || parser.isSet("absent"))
+        return usage_error("--import prints one line; --json, --csv and --absent do not apply",
+                           exit_status);
+    const QString site = parser.value(site_option);
+    bool ok = !site.isEmpty() && site.size() <= MAX_SITE_NAME;
+    for (QChar c : site)
+        ok = ok && c.isPrint();
+    if (!ok)
+        return usage_error("bad --site '" + site.toStdString() +
+                               "': expected 1 to 64 printable characters; nothing imported",
+                           exit_status);
+    command->import_path = QFile::encodeName(parser.value(import_option)).toStdString();
+    command->site = site;
+    return true;
+}
+
 } // namespace
 
 bool parse_command_line(const QStringList &arguments, CliCommand *command, int *exit_status)
@@ -318,6 +346,15 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "so that one behind a router is found again without --target.");
     const QCommandLineOption absent_option(
         "absent", "Also list the devices that did not answer the last discovery run.");
+    const QCommandLineOption import_option(
+        "import",
+        "Merge FILE, what devscout-cli discover --json printed on another host, into the "
+        "inventory as one run of the site --site names: that site's devices not in FILE become "
+        "absent. Prints one line of counts.",
+        "FILE");
+    const QCommandLineOption site_option(
+        "site", "The site (1 to 64 printable characters) the devices of --import were found at.",
+        "NAME");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
     const QCommandLineOption address_option(
         "address",
@@ -366,7 +403,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         if (syntax->kind == CommandKind::Discover)
             parser.addOptions({watch_option, ask_remembered_option});
         if (syntax->kind == CommandKind::Inventory)
-            parser.addOption(absent_option);
+            parser.addOptions({absent_option, import_option, site_option});
         if (syntax->kind == CommandKind::Setup)
             parser.addOptions({dhcp_option, plan_option, from_option, dry_run_option});
         if (syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install)
@@ -442,6 +479,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     if (remembering && parser.isSet(no_inventory_option))
         return usage_error(std::string(syntax->name) + " needs the inventory; drop --no-inventory",
                            exit_status);
+    if (listing && !discover &&
+        !read_import(parser, import_option, site_option, command, exit_status))
+        return false;
 
     if (discover && parser.isSet(watch_option) &&
         !read_seconds(parser.value(watch_option), &command->watch_ms))

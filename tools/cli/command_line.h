@@ -45,6 +45,8 @@ struct CliCommand {
     int watch_ms = 0;            // discover --watch; 0 for a single run
     bool ask_remembered = false; // discover --ask-remembered
     bool list_absent = false;    // inventory --absent
+    std::string import_path;     // inventory --import
+    QString site;                // inventory --site
     QString note;                // note's TEXT
     // Many devices at once: install with several MACs (or --parallel,
     // --verify, --json), setup with --plan or --from.

@@ -5,6 +5,7 @@
 #include "progress_bar.h"
 #include "remembered.h"
 #include "remembered_run.h"
+#include "site_import.h"
 #include "values.h"
 #include "vendors.h"
 #include "watch.h"
@@ -281,7 +282,7 @@ int run_command(const CliCommand &command)
     case CommandKind::Discover:
         return run_discover(command);
     case CommandKind::Inventory:
-        return list_inventory(command);
+        return command.import_path.empty() ? list_inventory(command) : import_site(command);
     case CommandKind::Note:
         return set_note(command);
     case CommandKind::Setup:

@@ -55,6 +55,7 @@ Record remembered_fields(const RememberedDevice &device)
         {"last_seen", "Last seen", iso_time(device.lastSeen), FieldKind::Text},
         {"name", "Name", utf8(device.name), FieldKind::Text},
         {"note", "Note", utf8(device.note), FieldKind::Text},
+        {"site", "Site", utf8(device.site), FieldKind::Text},
     };
 }
 

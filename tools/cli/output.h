@@ -40,7 +40,7 @@ void mark_conflicts(std::vector<DeviceRow> *rows);
 std::string format_rows(const std::vector<DeviceRow> &rows, OutputFormat format);
 
 // The inventory's devices: ip, netmask, mac, hostname, firmware, interface,
-// vendor, state, first_seen, last_seen, name, note.
+// vendor, state, first_seen, last_seen, name, note, site.
 std::string format_remembered(const QList<RememberedDevice> &devices, OutputFormat format);
 
 // One line of JSON for the watch: {"event": event, "at": at, the device's
