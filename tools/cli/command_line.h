@@ -22,7 +22,7 @@ enum ExitStatus {
     STATUS_USAGE = 2,  // bad usage or input; nothing was sent
 };
 
-enum class CommandKind { Discover, Setup, Install, Inventory, Note };
+enum class CommandKind { Discover, Setup, Install, Inventory, Note, Doctor };
 
 struct CliCommand {
     CommandKind kind = CommandKind::Discover;
@@ -44,6 +44,7 @@ struct CliCommand {
     bool use_inventory = true; // false with --no-inventory
     int watch_ms = 0;          // discover --watch; 0 for a single run
     bool list_absent = false;  // inventory --absent
+    bool probe = false;        // doctor --probe
     QString note;              // note's TEXT
     // Many devices at once: install with several MACs (or --parallel,
     // --verify, --json), setup with --plan or --from.
