@@ -143,7 +143,7 @@ void check_packet_filter(const DoctorOptions &options, std::vector<DoctorLine> *
     const NftOutput listing =
         ruleset.ran ? run_nft({"-a", "list", "ruleset"}, options) : NftOutput{};
     if (!ruleset.ran) {
-        lines->push_back({DOCTOR_UNCHECKED, "packet filter: not checked: " + ruleset.error});
+        lines->push_back({DOCTOR_UNCHECKED, "packet filter: " + ruleset.error});
     } else {
         const std::map<std::string, std::string> texts = rule_texts(listing.out);
         std::vector<LocalAddress> used = run_addresses();
