@@ -142,6 +142,15 @@ const VerdictCase VERDICT_CASES[] = {
      "", "", 1,
      "problem: packet filter: nftables drops replies to UDP ports 32768-60999 (the system picks "
      "one per run) on dch0 in table inet f, chain in, rule: udp sport 62387 counter packets "},
+    {"table inet f { chain in { type filter hook input priority 0; policy drop; "
+     "ip saddr { 10.1.1.1, 192.0.2.0/24 } drop; ip saddr 198.18.0.0/15 accept; }; }",
+     "", "", 0, "ok: packet filter: nftables lets replies"},
+    {"table inet f { chain in { type filter hook input priority 0; policy drop; "
+     "udp dport 39999 accept; }; }",
+     "", "--source-port 40000", 1, "problem: packet filter: nftables drops"},
+    {"table inet f { chain in { type filter hook input priority 0; policy accept; "
+     "ip daddr 198.18.6.1 drop; }; }",
+     "", "", 0, "not checked: packet filter: cannot tell whether nftables lets replies"},
     // Jumps, returns and gotos, and base chains in priority order: an accept
     // ends only its own chain.
     {"table inet f { chain allow { return; udp sport 62387 accept; }; "
@@ -159,6 +168,9 @@ const VerdictCase VERDICT_CASES[] = {
      "", "", 1,
      "problem: packet filter: nftables drops replies to UDP ports 32768-60999 (the system "
      "picks one per run) on dch0 in table inet f, chain late, policy drop"},
+    {"table inet f { chain a { type filter hook input priority 10; policy drop; }; "
+     "chain b { type filter hook input priority -10; udp sport 62387 drop; }; }",
+     "", "", 1, "in table inet f, chain b, rule: udp sport 62387 drop; "},
     // Reverse-path filtering and the route of the limited broadcast.
     {"", "sysctl -qw net.ipv4.conf.dch0.rp_filter=1", "", 1,
      "problem: reverse-path filter on dch0: strict, and the default route is missing: replies "
@@ -208,6 +220,27 @@ TEST_F(DoctorCliTest, ProbeCountsWhatCameBack)
                               "replies: nothing came back"),
               std::string::npos)
         << silent.out;
+}
+
+// ufw and firewalld are recognised by their files, faked here on mounts of
+// the doctor's own: ufw's configuration and a running firewalld's pid file.
+TEST_F(DoctorCliTest, NamesActiveFirewallFrontEnds)
+{
+    load_rules(STATEFUL);
+    const std::string script =
+        "mount --make-rprivate / && mount -t tmpfs none /run && mount -t tmpfs none /etc && "
+        "mkdir /etc/ufw && echo ENABLED=yes > /etc/ufw/ufw.conf && cp /bin/sleep /run/firewalld "
+        "&& { /run/firewalld 30 & echo $! > /run/firewalld.pid; } && \"$0\" doctor; "
+        "status=$?; kill $(cat /run/firewalld.pid); exit $status";
+    const ProgramResult result =
+        run_program({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, CLI_BINARY});
+    EXPECT_EQ(result.status, 1) << result.err;
+    for (const char *line :
+         {"problem: firewall: ufw is active; admit the replies: ufw allow proto udp to any port "
+          "62388 and run with --source-port 62388\n",
+          "problem: firewall: firewalld is running; admit the replies: firewall-cmd "
+          "--add-port=62388/udp and run with --source-port 62388\n"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
 }
 
 // Without privileges nft cannot read the ruleset; the doctor says so.
