@@ -6,6 +6,7 @@
 #include "fd_guard.h"
 #include "text.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <bit>
 #include <cerrno>

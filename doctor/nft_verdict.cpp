@@ -138,7 +138,7 @@ bool other_protocol(const QString &protocol)
 class Evaluator
 {
   public:
-    Evaluator(const ReplyPacket &packet) : packet_(packet) {}
+    explicit Evaluator(const ReplyPacket &packet) : packet_(packet) {}
 
     Match match(const QJsonObject &match) const
     {

@@ -82,6 +82,11 @@ TEST_F(DoctorCliTest, NamesTheDroppingChainAndItsCommandAdmitsTheReplies)
 
     const ProgramResult fixed = cli("--source-port " + port + " doctor");
     EXPECT_EQ(fixed.status, 0) << fixed.out;
+    // One line for the one interface, and nothing else of the ruleset.
+    size_t filter_lines = 0;
+    for (size_t at = 0; (at = fixed.out.find("packet filter:", at)) != std::string::npos; ++at)
+        ++filter_lines;
+    EXPECT_EQ(filter_lines, 1u) << fixed.out;
     EXPECT_NE(fixed.out.find("ok: packet filter: nftables lets replies to UDP port " + port +
                              " in on dch0\n"),
               std::string::npos)
@@ -149,7 +154,7 @@ const VerdictCase VERDICT_CASES[] = {
      "udp dport 39999 accept; }; }",
      "", "--source-port 40000", 1, "problem: packet filter: nftables drops"},
     {"table inet f { chain in { type filter hook input priority 0; policy accept; "
-     "ip daddr 198.18.6.1 drop; }; }",
+     "ip daddr 198.18.6.0/24 drop; }; }",
      "", "", 0, "not checked: packet filter: cannot tell whether nftables lets replies"},
     // Jumps, returns and gotos, and base chains in priority order: an accept
     // ends only its own chain.
