@@ -3,6 +3,7 @@
 #include "addressplandialog.h"
 #include "batchoptions.h"
 #include "discoveryoptions.h"
+#include "emptyrunhint.h"
 #include "export.h"
 #include "firmwareupdate.h"
 #include "installdialog.h"
@@ -134,6 +135,10 @@ void setup_main_window(QWidget &box, const QString &database)
     statusLine->setObjectName("statusLine");
     statusLine->setContentsMargins(4, 2, 4, 2);
     statusRow->addWidget(statusLine, 1);
+    // Why the last run found nothing, in full.
+    auto *detailsButton = new QPushButton(QObject::tr("Details…"), &box);
+    detailsButton->setObjectName("detailsButton");
+    statusRow->addWidget(detailsButton);
     auto *cancelButton = new QPushButton(QObject::tr("Cancel"), &box);
     cancelButton->setObjectName("cancelButton");
     cancelButton->setShortcut(Qt::Key_Escape);
@@ -189,6 +194,7 @@ void setup_main_window(QWidget &box, const QString &database)
     QObject::connect(update, &FirmwareUpdate::statusMessage, statusLine, &QLabel::setText);
     QObject::connect(list, &QHostView::busyChanged, cancelButton, &QPushButton::setEnabled);
     QObject::connect(list, &QHostView::statusMessage, statusLine, &QLabel::setText);
+    new EmptyRunHint(list, statusLine, detailsButton, &box);
     QObject::connect(filter, &QLineEdit::textChanged, list, &QHostView::setFilterText);
     QObject::connect(showAbsent, &QCheckBox::toggled, list, &QHostView::setShowAbsent);
     QObject::connect(watchInterval, &QSpinBox::valueChanged, list, &QHostView::setWatchInterval);

@@ -12,9 +12,10 @@ class QWidget;
 // Fills box with the filter box, the watch and export controls, the "Batch"
 // menu (also in the rows' context menu), the host list, the batch bar (a
 // FirmwareUpdate, hidden until a batch starts), the "Discover" button and
-// the status line with its "Cancel" button (Esc), connects them, gives the
-// list its hidden setup dialog, and points view, discoverButton and dia at
-// them. With a database path the list shows the devices remembered there
+// the status line with its "Details…" button (the doctor's report after a
+// run that no device answered) and its "Cancel" button (Esc), connects them,
+// gives the list its hidden setup dialog, and points view, discoverButton and
+// dia at them. With a database path the list shows the devices remembered there
 // and records every run in it; without one it remembers nothing. The size,
 // columns, watch interval, image folder, batch and discovery options of the last
 // window are restored, and saved when the application quits.

@@ -75,6 +75,8 @@ class QHostView : public QTreeWidget
     // The selected rows not hidden by the filter, in the list's order.
     QList<HostItem *> selectedRows() const;
     bool isBusy() const { return running; }
+    // Whether the last run ended through cancel().
+    bool wasCancelled() const { return cancelled; }
     // While held, the runs asked for (Discover, the watch, a setup) wait
     // until it is let go: work on many listed devices holds the list, so
     // that no run replaces their rows or talks to them meanwhile.

@@ -46,7 +46,7 @@ int list_discover_interfaces(std::vector<DiscoverInterface> *out)
         return -1;
     int count = 0;
     for (const LocalAddress &local : all) {
-        if ((local.flags & IFF_BROADCAST) && !(local.flags & IFF_LOOPBACK)) {
+        if (is_discover_address(local)) {
             out->push_back(local.where);
             ++count;
         }
@@ -105,6 +105,7 @@ struct Listener {
     FdGuard broadcast;
     DiscoverInterface where;
     unsigned ifindex;
+    int index; // in the run's interfaces
 };
 
 // The local address the system's route to target leaves from; 0.0.0.0 when
@@ -163,6 +164,10 @@ std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int co
                                      const unsigned char session_id[2],
                                      const DiscoverRunOptions &options)
 {
+    DiscoverInterfaceStats unused{};
+    const auto stats = [&](const Listener &listener) -> DiscoverInterfaceStats & {
+        return options.stats != nullptr ? options.stats[listener.index] : unused;
+    };
     std::vector<Listener> listeners;
     for (int i = 0; i < count; ++i) {
         FdGuard sock(open_discover_socket(&interfaces[i].addr, options.source_port));
@@ -173,30 +178,35 @@ std::vector<Listener> start_requests(const DiscoverInterface *interfaces, int co
         if (broadcast.get() >= 0)
             enlarge_receive_buffer(broadcast.get());
         listeners.push_back({std::move(sock), std::move(broadcast), interfaces[i],
-                             is_wildcard(interfaces[i]) ? 0 : if_nametoindex(interfaces[i].name)});
+                             is_wildcard(interfaces[i]) ? 0 : if_nametoindex(interfaces[i].name),
+                             i});
     }
     // Each target's route is looked up once, not once a round, as a run may
     // ask thousands of remembered devices; again only when an interface
     // left the run.
-    std::vector<std::pair<in_addr, int>> routed;
+    std::vector<std::pair<in_addr, const Listener *>> routed;
     size_t routed_for = 0;
     for (int round = 0; round < 3; ++round) {
         if (round > 0)
             usleep(REQUEST_GAP_US);
         if (!options.targets_only)
             std::erase_if(listeners, [&](const Listener &listener) {
-                return send_discover(listener.request.get(), session_id) != 0;
+                if (send_discover(listener.request.get(), session_id) != 0)
+                    return true;
+                ++stats(listener).requests_sent;
+                return false;
             });
         if (routed_for != listeners.size()) {
             routed.clear();
             routed_for = listeners.size();
             for (int t = 0; t < options.target_count; ++t)
                 if (const Listener *listener = listener_for(options.targets[t], listeners))
-                    routed.emplace_back(options.targets[t], listener->request.get());
+                    routed.emplace_back(options.targets[t], listener);
         }
         // A target that cannot be reached costs its own requests only.
-        for (const auto &[target, sock] : routed)
-            send_discover_to(sock, session_id, target);
+        for (const auto &[target, listener] : routed)
+            if (send_discover_to(listener->request.get(), session_id, target) == 0)
+                ++stats(*listener).requests_sent;
     }
     return listeners;
 }
@@ -307,6 +317,10 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
                 for (const Listener &listener : listeners)
                     if (listener.ifindex == static_cast<unsigned>(ifindex))
                         heard_by = &listener;
+            DiscoverInterfaceStats *stats =
+                options.stats != nullptr ? &options.stats[heard_by->index] : nullptr;
+            if (stats != nullptr)
+                ++stats->datagrams_received;
             if (got == 0)
                 continue;
             const in_addr target = target_of(from.sin_addr, entry, targets);
@@ -314,6 +328,8 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
                 target.s_addr != 0 ? from.sin_addr : in_addr{htonl(INADDR_BROADCAST)};
             if (accept_discover_reply_to(heard_by->request.get(), session_id, entry, ack_to) != 1)
                 continue;
+            if (stats != nullptr)
+                ++stats->valid_replies;
             bool address_listed = false;
             const bool added = seen.add(entry.ipaddr, entry.mac, from.sin_addr, &address_listed);
             if (address_listed)

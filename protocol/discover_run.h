@@ -39,6 +39,12 @@ struct LocalAddress {
 // many, or -1 (after a line) when they cannot be listed.
 int list_local_addresses(std::vector<LocalAddress> *out);
 
+// Whether a run uses the address: broadcast-capable and not loopback.
+inline bool is_discover_address(const LocalAddress &local)
+{
+    return (local.flags & IFF_BROADCAST) && !(local.flags & IFF_LOOPBACK);
+}
+
 // Appends every up, broadcast-capable, non-loopback IPv4 interface address
 // to out; returns how many, or -1 when they cannot be listed.
 int list_discover_interfaces(std::vector<DiscoverInterface> *out);
@@ -79,6 +85,15 @@ constexpr int RUN_SILENCE_MS = 2000;
 int discover_run(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
                  int max_run_ms = DEFAULT_MAX_RUN_MS);
 
+// What one interface of a run saw: requests that went out from its socket
+// (its targets' included), datagrams that came in, and replies of the run's
+// session among them.
+struct DiscoverInterfaceStats {
+    int requests_sent;
+    int datagrams_received;
+    int valid_replies;
+};
+
 // What a run adds to the limited broadcast; all zero is discover_run's own.
 struct DiscoverRunOptions {
     int max_run_ms; // 0: DEFAULT_MAX_RUN_MS
@@ -90,6 +105,8 @@ struct DiscoverRunOptions {
     uint16_t source_port; // 0: the system picks the sockets' port
     // Nonzero: only the targets are asked, not the limited broadcast.
     int targets_only;
+    // Null, or one per interface, in the order given, counted up by the run.
+    DiscoverInterfaceStats *stats;
 };
 int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
                       const DiscoverRunOptions &options);

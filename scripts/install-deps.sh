@@ -7,7 +7,7 @@ packages="
   googletest libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite libsqlite3-dev ieee-data
   xvfb xauth x11-utils
-  iproute2 util-linux socat netcat-openbsd jq procps time
+  iproute2 util-linux socat netcat-openbsd jq procps time nftables
   dpkg-dev file fakeroot lintian appstream ansible-core
 "
 missing=""

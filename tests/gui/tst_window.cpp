@@ -402,6 +402,31 @@ class TestWindow : public QObject
                  qPrintable(sim.log));
     }
 
+    // A run nobody answers says why, from the doctor's checks (here: only
+    // loopback is up), and Details… shows their report.
+    void emptyRunExplained()
+    {
+        auto *details = box->findChild<QPushButton *>("detailsButton");
+        QVERIFY(details->isHidden());
+        QSignalSpy done(view, &QHostView::refresh_done);
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        QVERIFY(done.wait(20000));
+        QTRY_COMPARE(statusLine()->text(),
+                     "No device answered: interfaces: none is up with IPv4 and broadcast, so a "
+                     "run asks through the default route only: bring up the interface the devices "
+                     "are on");
+        QVERIFY(!details->isHidden());
+        QTest::mouseClick(details, Qt::LeftButton);
+        auto *report = box->findChild<QPlainTextEdit *>("doctorReport");
+        QVERIFY(report != nullptr && report->isVisible());
+        QVERIFY2(report->toPlainText().startsWith("problem: interfaces: none is up") &&
+                     report->toPlainText().contains("\nok: limited broadcast: "),
+                 qPrintable(report->toPlainText()));
+        report->window()->close();
+        QTest::mouseClick(discoverButton, Qt::LeftButton);
+        QVERIFY(details->isHidden());
+    }
+
     // Esc (Cancel's key) or closing the window ends the run's wait at once and
     // drops the setup queued behind it; the next run carries nothing of it,
     // is not cancelled, and clears the list though nothing answers.

@@ -62,6 +62,13 @@ const CommandSyntax COMMANDS[] = {
      CommandKind::Note,
      "Sets the note of a remembered device; an empty TEXT removes it.",
      {{"MAC", "The device's MAC address."}, {"TEXT", "The note."}}},
+    {"doctor",
+     CommandKind::Doctor,
+     "Says why a discovery may find nothing: the interfaces a run uses and leaves out, a packet "
+     "filter that drops the replies (with the command that admits them), reverse-path "
+     "filtering and the route of the broadcast; a line per check. Exit status: 0 when nothing "
+     "stands in the way, 1 when something does.",
+     {}},
 };
 
 std::string argument_names(const CommandSyntax &syntax)
@@ -195,7 +202,8 @@ bool read_counting(const QStringList &values, const QString &first, CliCommand *
 
 bool read_values(const QStringList &values, CliCommand *command, int *exit_status)
 {
-    if (command->kind == CommandKind::Discover || command->kind == CommandKind::Inventory)
+    if (command->kind == CommandKind::Discover || command->kind == CommandKind::Inventory ||
+        command->kind == CommandKind::Doctor)
         return true;
     if (command->kind == CommandKind::Note) {
         command->note = values[1];
@@ -321,7 +329,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "no-inventory", "Neither read nor record what earlier discovery runs found.");
     parser.addOptions({interface_option, bind_option, target_option, source_port_option,
                        max_time_option, verbose_option, database_option, no_inventory_option});
-    parser.addPositionalArgument("command", "discover, setup, install, inventory or note.");
+    parser.addPositionalArgument("command", "discover, setup, install, inventory, note or doctor.");
 
     // A first pass only finds the command; its own options come next.
     parser.parse(arguments);
@@ -356,6 +364,9 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
         "site", "The site (1 to 64 printable characters) the devices of --import were found at.",
         "NAME");
     const QCommandLineOption dhcp_option("dhcp", "Tell the device to use DHCP.");
+    const QCommandLineOption probe_option(
+        "probe", "Also run a discovery and count, per interface, the requests sent, the "
+                 "datagrams received and the valid replies.");
     const QCommandLineOption address_option(
         "address",
         "Of several devices that answer with the MAC, use the one whose reply came from, or "
@@ -404,6 +415,8 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
             parser.addOptions({watch_option, ask_remembered_option});
         if (syntax->kind == CommandKind::Inventory)
             parser.addOptions({absent_option, import_option, site_option});
+        if (syntax->kind == CommandKind::Doctor)
+            parser.addOption(probe_option);
         if (syntax->kind == CommandKind::Setup)
             parser.addOptions({dhcp_option, plan_option, from_option, dry_run_option});
         if (syntax->kind == CommandKind::Setup || syntax->kind == CommandKind::Install)
@@ -541,6 +554,7 @@ bool parse_command_line(const QStringList &arguments, CliCommand *command, int *
     command->database = parser.value(database_option);
     command->use_inventory = !parser.isSet(no_inventory_option);
     command->list_absent = syntax->kind == CommandKind::Inventory && parser.isSet(absent_option);
+    command->probe = syntax->kind == CommandKind::Doctor && parser.isSet(probe_option);
     command->dhcp = syntax->kind == CommandKind::Setup && parser.isSet(dhcp_option);
     command->verbose = parser.isSet(verbose_option);
     if (setup && parser.isSet(from_option))

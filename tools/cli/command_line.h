@@ -22,7 +22,7 @@ enum ExitStatus {
     STATUS_USAGE = 2,  // bad usage or input; nothing was sent
 };
 
-enum class CommandKind { Discover, Setup, Install, Inventory, Note };
+enum class CommandKind { Discover, Setup, Install, Inventory, Note, Doctor };
 
 struct CliCommand {
     CommandKind kind = CommandKind::Discover;
@@ -47,6 +47,7 @@ struct CliCommand {
     bool list_absent = false;    // inventory --absent
     std::string import_path;     // inventory --import
     QString site;                // inventory --site
+    bool probe = false;          // doctor --probe
     QString note;                // note's TEXT
     // Many devices at once: install with several MACs (or --parallel,
     // --verify, --json), setup with --plan or --from.

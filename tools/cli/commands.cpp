@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
 
+#include "doctor.h"
 #include "fleet_commands.h"
 #include "progress_bar.h"
 #include "remembered.h"
@@ -43,6 +44,22 @@ int run_discover(const CliCommand &command)
     // document alone.
     const std::string out = format_rows(collector.rows, command.format);
     std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? status : STATUS_FAILED;
+}
+
+// A line per check on stdout; any problem makes the status 1.
+int run_doctor_command(const CliCommand &command)
+{
+    DoctorOptions options;
+    options.source_port = command.source_port;
+    options.probe = command.probe;
+    options.targets = command.targets;
+    int status = STATUS_OK;
+    for (const DoctorLine &line : run_doctor(options)) {
+        std::printf("%s\n", doctor_line_text(line).c_str());
+        if (line.severity == DOCTOR_PROBLEM)
+            status = STATUS_FAILED;
+    }
     return std::fflush(stdout) == 0 ? status : STATUS_FAILED;
 }
 
@@ -285,6 +302,8 @@ int run_command(const CliCommand &command)
         return command.import_path.empty() ? list_inventory(command) : import_site(command);
     case CommandKind::Note:
         return set_note(command);
+    case CommandKind::Doctor:
+        return run_doctor_command(command);
     case CommandKind::Setup:
         if (command.fleet)
             return run_fleet_setup(command);
