@@ -69,6 +69,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6sql6-sqlite)
 # The registry of MAC prefixes that the vendor names come from.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ieee-data)
+# devscout-cli doctor reads the packet filter's rules with nft when it is
+# there, and says it could not when it is not.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS nftables)
 # Debian 12 ships Qt's X11 platform plugin inside libqt6gui6, which the
 # derived dependencies already name.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

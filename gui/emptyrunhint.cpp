@@ -38,9 +38,12 @@ void EmptyRunHint::runEnded(int rows)
     // A cancelled run, or one that another follows, explains itself.
     if (rows > 0 || list->isBusy() || list->wasCancelled() || checks != nullptr)
         return;
+    // The checks look at the port and targets the run used.
+    DoctorOptions options;
+    options.source_port = list->reach().sourcePort;
+    options.targets = list->reach().targets;
     // nft is a program of its own, so the checks never run on the GUI thread.
-    checks = QThread::create([this] {
-        DoctorOptions options;
+    checks = QThread::create([this, options]() mutable {
         options.stop = [] { return QThread::currentThread()->isInterruptionRequested(); };
         const std::vector<DoctorLine> lines = run_doctor(options);
         QStringList text;

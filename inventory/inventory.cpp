@@ -72,7 +72,7 @@ QList<RememberedDevice> Inventory::devices() const
 std::vector<in_addr> Inventory::absentAddresses(const QSet<QString> &heard) const
 {
     Statement query(QSqlDatabase::database(connectionName, false),
-                    "SELECT mac, address FROM devices ORDER BY address");
+                    "SELECT mac, address FROM devices WHERE site = '' ORDER BY address");
     std::vector<in_addr> addresses;
     query.start();
     while (query.next()) {

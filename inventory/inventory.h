@@ -114,9 +114,9 @@ class Inventory
                    const QString &site = {});
     // Every remembered device as the last run left it, in MAC order.
     QList<RememberedDevice> devices() const;
-    // The last addresses of the remembered devices whose MACs are not in
-    // heard, each once and without 0.0.0.0: where to ask the devices a run
-    // did not hear directly.
+    // The last addresses of this host's remembered devices whose MACs are not
+    // in heard, each once and without 0.0.0.0: where to ask the devices a run
+    // did not hear directly. Another site's addresses mean nothing here.
     std::vector<in_addr> absentAddresses(const QSet<QString> &heard) const;
     // Sets a device's note or name; false when the MAC is not remembered.
     bool setNote(const QString &mac, const QString &note);

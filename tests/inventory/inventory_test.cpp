@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
@@ -76,6 +77,8 @@ struct RunStep {
     const char *devices;  // what the run made of each, in its order
     const char *events;
     const char *site = ""; // where the run was made
+    // Where a run asks the devices this one did not hear; null: not looked at.
+    const char *asked = nullptr;
 };
 
 struct Sequence {
@@ -103,7 +106,7 @@ const Sequence SEQUENCES[] = {
       {"2a", "2 changed [address 198.18.0.2>198.18.1.2], 1 absent 1",
        "2 appeared, 2 address changed 198.18.0.2>198.18.1.2"},
       {"2a", "2 present, 1 absent 2", "1 gone"},
-      {"", "1 absent 3, 2 absent 1", ""}}},
+      {"", "1 absent 3, 2 absent 1", "", "", "198.18.0.1 198.18.1.2"}}},
     // A MAC that answers twice is the one at its remembered address, or the
     // first to answer.
     {"AMacTwiceIsOneDevice",
@@ -117,7 +120,8 @@ const Sequence SEQUENCES[] = {
      {{"1 2", "1 new, 2 new", "1 appeared, 2 appeared"},
       {"3", "3 new @x, 1 new, 2 new", "3 appeared", "x"},
       {"3f", "3 changed [firmware 1.0>2.0] @x, 1 new, 2 new", "3 firmware changed 1.0>2.0", "x"},
-      {"1", "1 present, 2 absent 1, 3 changed [firmware 1.0>2.0] @x", ""},
+      // Another site's addresses are not asked here.
+      {"1", "1 present, 2 absent 1, 3 changed [firmware 1.0>2.0] @x", "", "", "198.18.0.2"},
       {"", "1 present, 2 absent 1, 3 absent 1 @x", "", "x"},
       {"3f", "3 changed [site x>], 1 absent 1, 2 absent 2", "3 site changed x>, 2 gone"}}},
 };
@@ -145,6 +149,15 @@ TEST(InventoryTest, RecordsWhatEachRunChanged)
             EXPECT_EQ(describe(recorded.devices, false), run.devices);
             EXPECT_EQ(describe(recorded.events), run.events);
             EXPECT_EQ(describe(Inventory(path).devices(), true), describe(recorded.devices, true));
+            if (run.asked != nullptr) {
+                QSet<QString> heard;
+                for (const Sighting &seen : sightings)
+                    heard << seen.mac;
+                QStringList asked;
+                for (const in_addr &address : inventory.absentAddresses(heard))
+                    asked << QString::fromLatin1(inet_ntoa(address));
+                EXPECT_EQ(asked.join(' ').toStdString(), run.asked);
+            }
             if (*run.events)
                 history << run.events;
         }
