@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 namespace
@@ -17,6 +19,11 @@ namespace
 // receiving, before they go to the list together: thousands of devices
 // answering at once make a few dozen calls instead of thousands.
 constexpr int BATCH_MS = 10;
+// Sharing a core, the run and the window would each get a whole scheduler
+// slice in turn, and the window would stall for the run's; niced, the run
+// yields to the window's short bursts and still takes every idle moment.
+// QThread's priorities do not change a Linux thread's share.
+constexpr int RUN_NICENESS = 10;
 
 // Queues the devices a run finds on the list in batches; the run stops when
 // the thread it runs on is asked to.
@@ -70,6 +77,7 @@ HostUpdateThread::~HostUpdateThread()
 
 void HostUpdateThread::run()
 {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), RUN_NICENESS);
     const auto say = [this](const QString &line) { emit statusMessage(line); };
     const auto stop = [this] { return isInterruptionRequested(); };
     for (const SetupRequest &request : std::exchange(pending, {})) {

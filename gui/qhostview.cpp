@@ -35,8 +35,9 @@ constexpr int LISTING_MS = 50;
 constexpr int SCREENFUL = 100;
 // The pause after rows joined the list, for that layout and repaint.
 constexpr int LISTING_PAUSE_MS = 20;
-// Rows joining the list at once join this many at a time (see insertRows).
-constexpr qsizetype JOINING_SLICE = 256;
+// Rows joining the list at once join this many at a time (see insertRows):
+// few enough that the slice begun as the budget runs out ends soon after.
+constexpr qsizetype JOINING_SLICE = 64;
 
 } // namespace
 
@@ -181,11 +182,14 @@ void QHostView::takeSteps()
         else
             ended = true;
     }
-    // The first screenful at once; the rows a run's start or end waits for,
-    // and the last rows, as the budget allows.
-    if (topLevelItemCount() < SCREENFUL)
-        insertRows(&unlisted);
-    else if (steps.empty() || !std::holds_alternative<FoundDevice>(steps.front()))
+    // The first screenful at once, however many rows came with it; the rows
+    // a run's start or end waits for, and the last rows, as the budget allows.
+    if (const qsizetype missing = SCREENFUL - topLevelItemCount(); missing > 0) {
+        QList<QTreeWidgetItem *> screenful = unlisted.first(std::min(missing, unlisted.size()));
+        unlisted.remove(0, screenful.size());
+        insertRows(&screenful);
+    }
+    if (steps.empty() || !std::holds_alternative<FoundDevice>(steps.front()))
         insertRows(&unlisted, budget);
     if (repaintDue && (steps.empty() || sinceRedrawn.hasExpired(LISTING_MS))) {
         viewport()->update();
