@@ -67,10 +67,7 @@ int apply_plan(const PlanRow *rows, int count, const ApplyOptions *options, Appl
         } else if (row.problems != 0 || !row.located) {
             result.outcome = APPLY_SKIPPED;
         } else {
-            ExchangeOptions exchange{};
-            exchange.device = row.device.source;
-            exchange.unicast = row.device.target.s_addr != INADDR_ANY;
-            exchange.source_port = chosen.source_port;
+            ExchangeOptions exchange = exchange_options_for(row.device, chosen.source_port);
             exchange.stop_requested = chosen.stop_requested;
             exchange.context = chosen.context;
             if (do_setup_report(&row.device.where.addr, &row.mac, &row.ip, &row.netmask,

@@ -55,9 +55,8 @@ void run_uploads(Batch *batch)
         if (callbacks.started != nullptr)
             callbacks.started(callbacks.context, index);
         Upload upload{batch, index};
-        ExchangeOptions options{};
-        options.device = device.source;
-        options.unicast = device.target.s_addr != INADDR_ANY;
+        // Uploads at once cannot share one bound port.
+        ExchangeOptions options = exchange_options_for(device, 0);
         options.stall_timeout_ms = batch->options.stall_timeout_ms;
         options.connect_timeout_ms = batch->options.connect_timeout_ms;
         options.progress = callbacks.progress != nullptr ? upload_progress : nullptr;

@@ -346,6 +346,15 @@ int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSi
     return 0;
 }
 
+ExchangeOptions exchange_options_for(const DiscoveredDevice &device, uint16_t source_port)
+{
+    ExchangeOptions options{};
+    options.device = device.source;
+    options.unicast = device.target.s_addr != INADDR_ANY;
+    options.source_port = source_port;
+    return options;
+}
+
 void add_targets(std::vector<in_addr> *targets, const in_addr *more, int count)
 {
     std::unordered_set<uint32_t> named;

@@ -111,6 +111,10 @@ struct DiscoverRunOptions {
 int discover_run_with(const DiscoverInterface *interfaces, int count, DiscoverSink *sink,
                       const DiscoverRunOptions &options);
 
+// The options of an exchange with a device a run found: only its replies
+// count, and a device found through a target is asked at its address alone.
+ExchangeOptions exchange_options_for(const DiscoveredDevice &device, uint16_t source_port);
+
 // Appends the addresses of more to targets, but not 0.0.0.0 and none twice:
 // a run asks each target once however often it is named.
 void add_targets(std::vector<in_addr> *targets, const in_addr *more, int count);

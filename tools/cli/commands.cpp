@@ -122,10 +122,8 @@ int run_exchange(const CliCommand &command)
         return STATUS_FAILED;
     // Only the located device's replies count, and the upload waits no
     // longer than --timeout for it.
-    ExchangeOptions options{};
-    options.device = device->source;
-    options.unicast = device->target.s_addr != INADDR_ANY;
-    options.source_port = command.source_port; // the run's socket is closed by now
+    // The run's socket is closed by now, so its port is free again.
+    ExchangeOptions options = exchange_options_for(*device, command.source_port);
     options.stall_timeout_ms = command.timeout_ms;
     options.connect_timeout_ms = command.timeout_ms;
     ExchangeReport report{};
