@@ -183,21 +183,24 @@ void QHostView::takeSteps()
             ended = true;
     }
     // The first screenful at once, however many rows came with it; the rows
-    // a run's start or end waits for, and the last rows, as the budget allows.
+    // a run's start or end, or the inventory's devices, wait for, as the
+    // budget allows; the others when their time comes.
     if (const qsizetype missing = SCREENFUL - topLevelItemCount(); missing > 0) {
         QList<QTreeWidgetItem *> screenful = unlisted.first(std::min(missing, unlisted.size()));
         unlisted.remove(0, screenful.size());
         insertRows(&screenful);
     }
-    if (steps.empty() || !std::holds_alternative<FoundDevice>(steps.front()))
+    if (!steps.empty() && !std::holds_alternative<FoundDevice>(steps.front()))
         insertRows(&unlisted, budget);
     if (repaintDue && (steps.empty() || sinceRedrawn.hasExpired(LISTING_MS))) {
         viewport()->update();
         repaintDue = false;
         sinceRedrawn.start();
     }
-    if (!steps.empty() || !unlisted.isEmpty() || !discarded.isEmpty())
+    if (!steps.empty() || !discarded.isEmpty())
         stepTimer.start(0);
+    else if (!unlisted.isEmpty())
+        stepTimer.start(std::max(qint64{0}, LISTING_MS - sinceRedrawn.elapsed()));
     // Last: whoever learns that the run ended may start another at once.
     if (ended)
         endRun();
