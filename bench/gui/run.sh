@@ -6,10 +6,11 @@
 # all at once twice more with the window recording its runs in an inventory
 # (all devices new, then all present). Reports rows listed of devices present,
 # the time from the press of "Discover" (the first request) to the last row,
-# the longest stall of the GUI thread while rows arrive, and the peak memory
-# of the window's process. Then starts the window on that inventory of 10,000
-# devices and reports when it was first drawn and when the list was full, and
-# the longest and mean time per keystroke of a filter typed and taken back.
+# the longest stall of the GUI thread while rows arrive, the peak memory of
+# the window's process, and the share of CPU time the host took meanwhile.
+# Then starts the window on that inventory of 10,000 devices and reports
+# when it was first drawn and when the list was full, and the longest and
+# mean time per keystroke of a filter typed and taken back.
 # Last, a watch of the 10,000 devices, recorded: the window's resident memory
 # after the first run, at its highest and after the last. WATCH_SECONDS
 # (default 1) and WATCH_RUNS (default 20) set it; 10 and 50 make a watch
@@ -21,24 +22,34 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/bench/simdevices.sh"
 probe=$build/bench/gui/gui_probe
 
+# On a virtual machine the host may take CPU time from this one while it
+# runs ("steal"), which stalls the window as much as anything it does itself:
+# each row says how much, so that figures from a busy host can be told apart.
+cpu_times() { # prints the machine's steal and total CPU time so far, in ticks
+    awk '/^cpu / { print $9, $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9 }' /proc/stat
+}
+
 devices=10000
 probe_args=
 measure() { # LABEL DEVSIM-ARGUMENTS...
     label=$1
     shift
     start_devices "$work/sim.log" --devices "$devices" "$@"
+    before=$(cpu_times)
     # shellcheck disable=SC2086 # the probe's arguments are words
     QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$work/time" "$probe" $probe_args \
         >"$work/probe.out" 2>/dev/null
+    steal=$(printf '%s %s\n' "$before" "$(cpu_times)" |
+        awk '{ printf "%.0f", ($4 > $2) ? 100 * ($3 - $1) / ($4 - $2) : 0 }')
     stop_devices
     # rows=N last_row_ms=N run_ms=N longest_stall_ms=N
     set -- $(grep '^rows=' "$work/probe.out" | sed 's/[a-z_]*=//g')
-    printf '%-34s %6s/%-6s %14s %16s %12s\n' "$label" "$1" "$devices" "$2" "$4" \
-        "$(($(cat "$work/time") / 1024))"
+    printf '%-34s %6s/%-6s %14s %16s %12s %10s\n' "$label" "$1" "$devices" "$2" "$4" \
+        "$(($(cat "$work/time") / 1024))" "$steal"
 }
 
-printf '%-34s %13s %14s %16s %12s\n' "scenario" "listed" "last row (ms)" \
-    "longest stall (ms)" "peak (MiB)"
+printf '%-34s %13s %14s %16s %12s %10s\n' "scenario" "listed" "last row (ms)" \
+    "longest stall (ms)" "peak (MiB)" "steal (%)"
 measure "random delay up to 1 s" --delay-max 1000 --seed 1
 measure "all at once" --delay-max 0
 probe_args="--database $work/inventory.sqlite"
