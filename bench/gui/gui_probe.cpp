@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Presses "Discover" in the real window and reports how the run went: rows
 // listed, milliseconds from the press to the last row and to the end of the
-// run, and the longest gap between ticks of a 5 ms timer on the GUI thread
-// (how long the window stalled). With --setup MAC IP NETMASK it then sets up
+// run, the longest gap between ticks of a 5 ms timer on the GUI thread
+// (how long the window stalled), and the share of the machine's CPU time
+// that its host took until rows stopped arriving. With --setup MAC IP NETMASK it then sets up
 // the device of that row through the setup dialog and waits for the run that
 // follows. With --grab FILE it saves a picture of the window at the end,
 // each column a little wider than its widest text; --size WIDTH HEIGHT sets the
@@ -39,6 +40,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -125,6 +127,41 @@ long resident_kib()
         std::fclose(statm);
     }
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The machine's CPU time so far, and the part of it the host of this virtual
+// machine took ("steal"), in clock ticks.
+struct CpuTimes {
+    qint64 at = 0;
+    long long steal = 0;
+    long long total = 0;
+};
+
+CpuTimes cpu_times(qint64 at)
+{
+    CpuTimes times{at};
+    long long field[8] = {};
+    if (FILE *stat = std::fopen("/proc/stat", "r")) {
+        if (std::fscanf(stat, "cpu %lld %lld %lld %lld %lld %lld %lld %lld", &field[0], &field[1],
+                        &field[2], &field[3], &field[4], &field[5], &field[6], &field[7]) == 8) {
+            times.steal = field[7];
+            for (const long long ticks : field)
+                times.total += ticks;
+        }
+        std::fclose(stat);
+    }
+    return times;
+}
+
+// The share of CPU time the host took from the first sample to the first
+// one taken after until, in per cent.
+int steal_percent(const std::vector<CpuTimes> &samples, qint64 until)
+{
+    for (const CpuTimes &sample : samples)
+        if (sample.at > until && sample.total > samples.front().total)
+            return static_cast<int>(100 * (sample.steal - samples.front().steal) /
+                                    (sample.total - samples.front().total));
+    return 0;
 }
 
 // Turns on the watch at an interval of seconds, notes the memory after each
@@ -274,12 +311,17 @@ int main(int argc, char *argv[])
     qint64 lastTick = 0;
     qint64 longestStall = 0;
     qint64 lastRow = -1;
+    // Sampled every tenth tick: how much the host took while rows arrived.
+    std::vector<CpuTimes> cpu;
+    int ticks = 0;
     QTimer ticker;
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         longestStall = std::max(longestStall, now - lastTick);
         lastTick = now;
+        if (++ticks % 10 == 0)
+            cpu.push_back(cpu_times(now));
     });
     QObject::connect(view->model(), &QAbstractItemModel::rowsInserted,
                      [&] { lastRow = clock.elapsed(); });
@@ -309,9 +351,9 @@ int main(int argc, char *argv[])
         }
         const qint64 ended = clock.elapsed();
         ticker.stop();
-        std::printf("rows=%d last_row_ms=%lld run_ms=%lld longest_stall_ms=%lld\n", rows,
-                    static_cast<long long>(lastRow), static_cast<long long>(ended),
-                    static_cast<long long>(longestStall));
+        std::printf("rows=%d last_row_ms=%lld run_ms=%lld longest_stall_ms=%lld steal_pct=%d\n",
+                    rows, static_cast<long long>(lastRow), static_cast<long long>(ended),
+                    static_cast<long long>(longestStall), steal_percent(cpu, lastRow));
         std::fflush(stdout);
         QCoreApplication::exit(grab == nullptr || grab_window(box, grab) ? 0 : 1);
     });
@@ -319,6 +361,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(200, [&] {
         clock.start();
         ticker.start();
+        cpu.push_back(cpu_times(0));
         discoverButton->click();
     });
     return app.exec();
