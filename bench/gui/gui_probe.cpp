@@ -3,11 +3,11 @@
 // listed, milliseconds from the press to the last row and to the end of the
 // run, the longest gap between ticks of a 5 ms timer on the GUI thread
 // (how long the window stalled), and the share of the machine's CPU time
-// that its host took until rows stopped arriving. With --setup MAC IP NETMASK it then sets up
-// the device of that row through the setup dialog and waits for the run that
-// follows. With --grab FILE it saves a picture of the window at the end,
-// each column a little wider than its widest text; --size WIDTH HEIGHT sets the
-// window's size for it.
+// that its host took until rows stopped arriving. With --setup MAC IP
+// NETMASK it then sets up the device of that row through the setup dialog
+// and waits for the run that follows. With --grab FILE it saves a picture
+// of the window at the end, each column a little wider than its widest text;
+// --size WIDTH HEIGHT sets the window's size for it.
 // With --batch IMAGE PARALLEL UNTIL it then selects every row, sorted by
 // address, and updates them with IMAGE, PARALLEL at once; the picture is
 // taken 1.5 s after the batch's counts line first holds UNTIL, so uploads
