@@ -110,11 +110,13 @@ void check_interfaces(std::vector<DoctorLine> *lines)
         const std::string left_out = "interface " + name + ": left out: ";
         if (interface.flags & IFF_LOOPBACK)
             continue; // never a way to a device
+        // Down or without IPv4, a run never lists it; past that, the run's
+        // own rule decides.
         if (!(interface.flags & IFF_UP))
             lines->push_back({DOCTOR_NOTE, left_out + "down (ip link set " + name + " up)"});
         else if (interface.ipv4.empty())
             lines->push_back({DOCTOR_NOTE, left_out + "no IPv4 address"});
-        else if (!(interface.flags & IFF_BROADCAST))
+        else if (!is_discover_address(LocalAddress{{}, interface.flags, {}}))
             lines->push_back(
                 {DOCTOR_NOTE,
                  left_out + "cannot broadcast (reach devices behind it with --target)"});
