@@ -2,6 +2,7 @@
 #include "qhostview.h"
 #include "hostitem.h"
 #include "installdialog.h"
+#include "onelinedelegate.h"
 #include "sighting.h"
 #include "text.h"
 #include "trace.h"
@@ -62,6 +63,7 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     QFont unshaped;
     unshaped.setStyleStrategy(QFont::PreferNoShaping);
     setFont(unshaped);
+    setItemDelegate(new OneLineDelegate(this));
     setSelectionMode(ExtendedSelection);
     // A double-click belongs to the setup dialog; a note is written after a
     // click on a selected row's note, or with F2.

@@ -2,6 +2,7 @@
 // The window, offscreen: the host list and the setup dialog, and the runs,
 // setups and installs they start against simulated devices on loopback.
 #include "discoveryoptions.h"
+#include "hostitem.h"
 #include "installdialog.h"
 #include "mainwindow.h"
 #include "qhostview.h"
@@ -269,6 +270,27 @@ class TestWindow : public QObject
         view->purge_items();
         view->add_item(&entries[1], &where);
         QVERIFY(view->topLevelItem(0)->icon(QHostView::Ip).isNull());
+    }
+
+    // The list draws its cells as the style's own delegate would: a marked
+    // row's icon, a selected and current row, an absent row greyed, and a
+    // text cut short to its column.
+    void cellsDrawnAsStyled()
+    {
+        listDevice("127.1.0.1", "2:0:0:0:0:1");
+        listDevice("127.1.0.1", "2:0:0:0:0:2");
+        auto *absent = static_cast<HostItem *>(listDevice("127.1.0.3", "2:0:0:0:0:3"));
+        absent->setAbsent();
+        view->setCurrentItem(view->topLevelItem(1));
+        view->setColumnWidth(QHostView::Mac, 40);
+        QStyledItemDelegate styled;
+        QAbstractItemDelegate *own = view->itemDelegate();
+        const QImage drawn = view->viewport()->grab().toImage();
+        view->setItemDelegate(&styled);
+        const QImage expected = view->viewport()->grab().toImage();
+        view->setItemDelegate(own);
+        QVERIFY(!view->topLevelItem(0)->icon(QHostView::Ip).isNull());
+        QVERIFY(drawn == expected);
     }
 
     // Marked devices, one per exchange outcome (N at 127.1.1.N, MAC
