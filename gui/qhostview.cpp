@@ -4,6 +4,7 @@
 #include "installdialog.h"
 #include "onelinedelegate.h"
 #include "sighting.h"
+#include "stillscrollbar.h"
 #include "text.h"
 #include "trace.h"
 #include "vendors.h"
@@ -64,6 +65,8 @@ QHostView::QHostView(QWidget *parent, const char *name) : QTreeWidget(parent)
     unshaped.setStyleStrategy(QFont::PreferNoShaping);
     setFont(unshaped);
     setItemDelegate(new OneLineDelegate(this));
+    // Only the horizontal bar: the vertical one changes as rows join.
+    setHorizontalScrollBar(new StillScrollBar(Qt::Horizontal, this));
     setSelectionMode(ExtendedSelection);
     // A double-click belongs to the setup dialog; a note is written after a
     // click on a selected row's note, or with F2.

@@ -8,6 +8,7 @@
 #include "qhostview.h"
 #include "setuprequest.h"
 #include "sim_devices.h"
+#include "stillscrollbar.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -291,6 +292,38 @@ class TestWindow : public QObject
         view->setItemDelegate(own);
         QVERIFY(!view->topLevelItem(0)->icon(QHostView::Ip).isNull());
         QVERIFY(drawn == expected);
+    }
+
+    // A scroll bar repainted from its picture looks as a plain one in the
+    // same state, whatever changed since the picture was taken.
+    void stillScrollBar()
+    {
+        QWidget parent;
+        StillScrollBar still(Qt::Horizontal, &parent);
+        QScrollBar plain(Qt::Horizontal, &parent);
+        const std::function<void(QScrollBar &)> changes[] = {
+            [](QScrollBar &) {},
+            [](QScrollBar &bar) { bar.setValue(40); },
+            [](QScrollBar &bar) { bar.setMaximum(400); },
+            [](QScrollBar &bar) { bar.setMinimum(20); },
+            [](QScrollBar &bar) { bar.setPageStep(200); },
+            [](QScrollBar &bar) { bar.resize(300, bar.height()); },
+            [](QScrollBar &bar) { bar.setLayoutDirection(Qt::RightToLeft); },
+            [](QScrollBar &bar) { bar.setEnabled(false); },
+            [](QScrollBar &bar) { bar.setPalette(QPalette(Qt::red)); }};
+        // Away from the pointer, which rests at the screen's corner: a bar
+        // under it lights the part beneath.
+        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+            bar->setGeometry(0, 40, 200, 16);
+            bar->setRange(0, 100);
+        }
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        for (const auto &change : changes) {
+            change(still);
+            change(plain);
+            QVERIFY(still.grab().toImage() == plain.grab().toImage());
+        }
     }
 
     // Marked devices, one per exchange outcome (N at 127.1.1.N, MAC
