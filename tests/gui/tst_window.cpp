@@ -295,7 +295,8 @@ class TestWindow : public QObject
     }
 
     // A scroll bar repainted from its picture looks as a plain one in the
-    // same state, whatever changed since the picture was taken.
+    // same state, under the pointer and after it left, whatever changed
+    // since the picture was taken.
     void stillScrollBar()
     {
         QWidget parent;
@@ -311,14 +312,31 @@ class TestWindow : public QObject
             [](QScrollBar &bar) { bar.setLayoutDirection(Qt::RightToLeft); },
             [](QScrollBar &bar) { bar.setEnabled(false); },
             [](QScrollBar &bar) { bar.setPalette(QPalette(Qt::red)); }};
-        // Away from the pointer, which rests at the screen's corner: a bar
-        // under it lights the part beneath.
+        // Away from the pointer, which rests at the screen's corner.
+        int top = 40;
         for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
-            bar->setGeometry(0, 40, 200, 16);
+            bar->setGeometry(0, std::exchange(top, top + 30), 200, 16);
             bar->setRange(0, 100);
         }
         parent.show();
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        // Under the pointer a bar lights the part beneath it. No pointer moves
+        // offscreen: each bar is marked as under it and hovered, as the
+        // application would.
+        QImage lit[2];
+        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+            bar->setAttribute(Qt::WA_UnderMouse);
+            QHoverEvent hover(QEvent::HoverMove, QPointF(5, 8), bar->mapToGlobal(QPointF(5, 8)),
+                              QPointF(-1, -1));
+            QApplication::sendEvent(bar, &hover);
+            lit[bar == &plain] = bar->grab().toImage();
+        }
+        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+            QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(-1, -1), QPointF(5, 8));
+            QApplication::sendEvent(bar, &leave);
+            bar->setAttribute(Qt::WA_UnderMouse, false);
+        }
+        QVERIFY(lit[0] == lit[1] && lit[0] != plain.grab().toImage());
         for (const auto &change : changes) {
             change(still);
             change(plain);
