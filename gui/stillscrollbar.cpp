@@ -4,15 +4,6 @@
 #include <QPainter>
 #include <QStyleOptionSlider>
 
-StillScrollBar::Look StillScrollBar::look() const
-{
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    return {size(),           devicePixelRatio(),        option.state,
-            option.direction, option.palette.cacheKey(), option.minimum,
-            option.maximum,   option.sliderPosition,     option.pageStep};
-}
-
 void StillScrollBar::paintEvent(QPaintEvent *event)
 {
     // Under the mouse, which part is lit or pressed is the bar's own to know.
@@ -21,14 +12,16 @@ void StillScrollBar::paintEvent(QPaintEvent *event)
         QScrollBar::paintEvent(event);
         return;
     }
-    const Look now = look();
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.subControls = QStyle::SC_All;
+    const Look now{size(),           devicePixelRatio(),        option.state,
+                   option.direction, option.palette.cacheKey(), option.minimum,
+                   option.maximum,   option.sliderPosition,     option.pageStep};
     if (picture.isNull() || now != pictured) {
         picture = QPixmap(size() * now.pixelRatio);
         picture.setDevicePixelRatio(now.pixelRatio);
         picture.fill(Qt::transparent);
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        option.subControls = QStyle::SC_All;
         QPainter painter(&picture);
         style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
         pictured = now;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A scroll bar that repaints from its last picture while it looks the same.
-// Qt raises a list's scroll bars each time it lays out its rows, which
+// Qt 6.4 raises a list's scroll bars each time it lays out its rows, which
 // repaints them though nothing on them changed, and the style draws a long
 // bar with the help of other threads: a wait the window would feel each
 // time rows join the list while thousands of devices answer.
@@ -30,7 +30,6 @@ class StillScrollBar : public QScrollBar
         int minimum = 0, maximum = 0, position = 0, pageStep = 0;
         bool operator==(const Look &) const = default;
     };
-    Look look() const;
 
     QPixmap picture;
     Look pictured;
