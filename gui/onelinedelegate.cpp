@@ -27,6 +27,8 @@ void OneLineDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     const bool selected = cell.state & QStyle::State_Selected;
     painter->save();
     painter->setFont(cell.font);
+    // Right to left, the text keeps to the right and its ellipsis to the left.
+    painter->setLayoutDirection(cell.direction);
     painter->setPen(
         cell.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(room, static_cast<int>(cell.displayAlignment) | Qt::TextSingleLine,

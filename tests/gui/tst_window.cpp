@@ -275,9 +275,18 @@ class TestWindow : public QObject
 
     // The list draws its cells as the style's own delegate would: a marked
     // row's icon, a selected and current row, an absent row greyed, and a
-    // text cut short to its column.
+    // text cut short to its column, from left to right and from the right.
+    void cellsDrawnAsStyled_data()
+    {
+        QTest::addColumn<Qt::LayoutDirection>("direction");
+        QTest::newRow("left to right") << Qt::LeftToRight;
+        QTest::newRow("right to left") << Qt::RightToLeft;
+    }
+
     void cellsDrawnAsStyled()
     {
+        QFETCH(Qt::LayoutDirection, direction);
+        view->setLayoutDirection(direction);
         listDevice("127.1.0.1", "2:0:0:0:0:1");
         listDevice("127.1.0.1", "2:0:0:0:0:2");
         auto *absent = static_cast<HostItem *>(listDevice("127.1.0.3", "2:0:0:0:0:3"));
