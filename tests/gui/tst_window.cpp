@@ -311,6 +311,7 @@ class TestWindow : public QObject
         QWidget parent;
         StillScrollBar still(Qt::Horizontal, &parent);
         QScrollBar plain(Qt::Horizontal, &parent);
+        QScrollBar *const bars[] = {&still, &plain};
         const std::function<void(QScrollBar &)> changes[] = {
             [](QScrollBar &) {},
             [](QScrollBar &bar) { bar.setValue(40); },
@@ -323,7 +324,7 @@ class TestWindow : public QObject
             [](QScrollBar &bar) { bar.setPalette(QPalette(Qt::red)); }};
         // Away from the pointer, which rests at the screen's corner.
         int top = 40;
-        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+        for (QScrollBar *bar : bars) {
             bar->setGeometry(0, std::exchange(top, top + 30), 200, 16);
             bar->setRange(0, 100);
         }
@@ -333,14 +334,14 @@ class TestWindow : public QObject
         // offscreen: each bar is marked as under it and hovered, as the
         // application would.
         QImage lit[2];
-        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+        for (QScrollBar *bar : bars) {
             bar->setAttribute(Qt::WA_UnderMouse);
             QHoverEvent hover(QEvent::HoverMove, QPointF(5, 8), bar->mapToGlobal(QPointF(5, 8)),
                               QPointF(-1, -1));
             QApplication::sendEvent(bar, &hover);
             lit[bar == &plain] = bar->grab().toImage();
         }
-        for (QScrollBar *bar : {static_cast<QScrollBar *>(&still), &plain}) {
+        for (QScrollBar *bar : bars) {
             QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(-1, -1), QPointF(5, 8));
             QApplication::sendEvent(bar, &leave);
             bar->setAttribute(Qt::WA_UnderMouse, false);
